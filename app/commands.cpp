@@ -1,0 +1,73 @@
+#include "app/commands.h"
+#include <shellapi.h>
+
+#include "form/binding.h"
+#include "launch/launch.h"
+#include "locations/locations.h"
+#include "resources/resource.h"
+#include "settings/file.h"
+#include "settings/record.h"
+
+#define ABOUT_TEXT "Quorvane Setup 1.0.0\nCopyright (C) 2026 Quorvane. All rights reserved."
+
+static void OnConfigFolderCommand(HWND window)
+{
+    ShellExecuteA(window, "open", g_locations.configFolder, NULL, NULL, SW_SHOWNORMAL);
+}
+
+static void OnSaveCommand(HWND window)
+{
+    ReadSettingsFromForm(window, &g_settings);
+    SaveSettings(&g_settings);
+}
+
+static void OnResetCommand(HWND window)
+{
+    ResetSettings(&g_settings);
+    ApplySettingsToForm(window, &g_settings);
+}
+
+static void OnQuitCommand(HWND window)
+{
+    PostMessageA(window, WM_CLOSE, 0, 0);
+}
+
+static void OnAboutCommand(HWND window)
+{
+    MessageBoxA(window, ABOUT_TEXT, ABOUT_CAPTION, MB_OK | MB_ICONINFORMATION);
+}
+
+struct CommandRow
+{
+    WORD id;
+    BOOL clickOnly;     /* the button's other notifications are not commands */
+    void (*handler)(HWND window);
+};
+
+static const CommandRow kCommands[] =
+{
+    { IDC_LAUNCH_GAME,   TRUE,  OnLaunchGameCommand },
+    { IDM_CONFIG_FOLDER, FALSE, OnConfigFolderCommand },
+    { IDM_SAVE,          FALSE, OnSaveCommand },
+    { IDM_RESET,         FALSE, OnResetCommand },
+    { IDM_QUIT,          FALSE, OnQuitCommand },
+    { IDM_ABOUT,         FALSE, OnAboutCommand },
+};
+
+LRESULT DispatchCommand(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    WORD id = LOWORD(wParam);
+    WORD code = HIWORD(wParam);
+    unsigned i;
+
+    for (i = 0; i < sizeof(kCommands) / sizeof(kCommands[0]); i++)
+    {
+        if (kCommands[i].id != id)
+            continue;
+        if (kCommands[i].clickOnly && code != BN_CLICKED)
+            break;
+        kCommands[i].handler(window);
+        return 0;
+    }
+    return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
+}

@@ -1,0 +1,176 @@
+#include "app/window.h"
+#include <commctrl.h>
+
+#include "app/commands.h"
+#include "form/binding.h"
+#include "form/form.h"
+#include "resources/resource.h"
+#include "settings/file.h"
+#include "settings/record.h"
+
+HINSTANCE g_instance;
+
+static const StartupQueries kPlatformQueries =
+{
+    QueryAppDataFolder,
+    GetModuleFileNameA,
+    EnumDisplaySettingsA,
+};
+
+enum MenuRowKind
+{
+    MENU_POPUP,
+    MENU_ITEM,
+    MENU_SEPARATOR
+};
+
+struct MenuRow
+{
+    MenuRowKind kind;
+    const char *text;
+    UINT id;
+};
+
+/* Each popup row opens a menu that the rows after it fill. */
+static const MenuRow kMenuRows[] =
+{
+    { MENU_POPUP,     "&File",          0 },
+    { MENU_ITEM,      "&Save",          IDM_SAVE },
+    { MENU_ITEM,      "&Reset",         IDM_RESET },
+    { MENU_SEPARATOR, NULL,             0 },
+    { MENU_ITEM,      "&Quit",          IDM_QUIT },
+    { MENU_POPUP,     "&View",          0 },
+    { MENU_ITEM,      "Config &Folder", IDM_CONFIG_FOLDER },
+    { MENU_POPUP,     "&Help",          0 },
+    { MENU_ITEM,      "&About",         IDM_ABOUT },
+};
+
+void BuildMenuBar(HWND window)
+{
+    HMENU bar = CreateMenu();
+    HMENU popup = NULL;
+    unsigned i;
+
+    for (i = 0; i < sizeof(kMenuRows) / sizeof(kMenuRows[0]); i++)
+    {
+        const MenuRow *row = &kMenuRows[i];
+
+        switch (row->kind)
+        {
+        case MENU_POPUP:
+            popup = CreatePopupMenu();
+            AppendMenuA(bar, MF_POPUP, (UINT_PTR)popup, row->text);
+            break;
+        case MENU_ITEM:
+            AppendMenuA(popup, MF_STRING, row->id, row->text);
+            break;
+        case MENU_SEPARATOR:
+            AppendMenuA(popup, MF_SEPARATOR, 0, NULL);
+            break;
+        }
+    }
+    SetMenu(window, bar);
+}
+
+LRESULT OnCreateWith(HWND window, const StartupQueries *queries)
+{
+    if (!ResolveLocationsWith(window, queries->appDataFolder, queries->moduleFileName))
+        return -1;
+    BuildDisplayModeCatalogueWith(queries->enumDisplaySettings);
+    EnsureConfigFolder();
+    /* The menu bar first: the form is laid out in the client area left below it. */
+    BuildMenuBar(window);
+    CreateSettingsForm(window);
+    LoadSettings();
+    ApplySettingsToForm(window, &g_settings);
+    return 0;
+}
+
+LRESULT OnCreate(HWND window)
+{
+    return OnCreateWith(window, &kPlatformQueries);
+}
+
+static LRESULT OnDestroy(void)
+{
+    PostQuitMessage(0);
+    return 0;
+}
+
+static LRESULT OnClose(HWND window)
+{
+    DestroyWindow(window);
+    return 0;
+}
+
+LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message)
+    {
+    case WM_CREATE:  return OnCreate(window);
+    case WM_DESTROY: return OnDestroy();
+    case WM_CLOSE:   return OnClose(window);
+    case WM_COMMAND: return DispatchCommand(window, wParam, lParam);
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static BOOL RegisterSetupClass(HINSTANCE instance)
+{
+    WNDCLASSA windowClass;
+
+    ZeroMemory(&windowClass, sizeof(windowClass));
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = SetupWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
+    windowClass.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = SETUP_WINDOW_CLASS;
+    return RegisterClassA(&windowClass) != 0;
+}
+
+static void CentreOnScreen(HWND window)
+{
+    RECT frame;
+    int width, height;
+
+    GetWindowRect(window, &frame);
+    width = frame.right - frame.left;
+    height = frame.bottom - frame.top;
+    SetWindowPos(window, NULL, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+}
+
+int SetupWinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand)
+{
+    RECT frame = { 0, 0, CLIENT_WIDTH, CLIENT_HEIGHT };
+    HWND window;
+    MSG message;
+
+    (void)previous;
+    (void)commandLine;
+    g_instance = instance;
+    InitCommonControls();
+    if (!RegisterSetupClass(instance))
+        return 0;
+
+    AdjustWindowRect(&frame, SETUP_WINDOW_STYLE, TRUE);
+    window = CreateWindowExA(0, SETUP_WINDOW_CLASS, SETUP_WINDOW_TITLE, SETUP_WINDOW_STYLE,
+                             CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
+                             NULL, NULL, instance, NULL);
+    if (!window)
+        return 0;
+    CentreOnScreen(window);
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+
+    /* GetMessageA gives -1 on failure; that ends the loop like WM_QUIT. */
+    message.wParam = 0;
+    while (GetMessageA(&message, NULL, 0, 0) > 0)
+    {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return (int)message.wParam;
+}

@@ -1,0 +1,74 @@
+# Shared by the project's scripts: packages, the build, the Wine prefix and a virtual display.
+# Sourced, not run. Everything lives under the build folder; nothing touches ~/.wine.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${BUILD:-$ROOT/build}
+PACKAGES="g++-mingw-w64-i686-posix wine wine32:i386 fonts-wine xvfb xauth xdotool imagemagick
+          x11-xserver-utils googletest cmake ninja-build zip"
+
+export WINEPREFIX=$BUILD/wineprefix
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+log() { printf '== %s\n' "$*" >&2; }
+
+install_packages() {
+    local missing="" pkg
+    for pkg in $PACKAGES; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing="$missing $pkg"
+    done
+    [ -z "$missing" ] && return 0
+    log "installing:$missing"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+}
+
+build() {
+    if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+        cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >/dev/null
+    fi
+    cmake --build "$BUILD" "$@"
+}
+
+# A prefix of the project's own; windows unmanaged so they close at once and sit where the program puts them.
+ensure_prefix() {
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        log "creating the Wine prefix in $WINEPREFIX"
+        wineboot -i </dev/null >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+        wineserver -w
+    fi
+}
+
+# Starts Xvfb on a free display number unless one is given; stop_display stops only what we started.
+XVFB_PID=""
+start_display() {
+    local n=90
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 100); do
+        [ -e "/tmp/.X11-unix/X$n" ] && break
+        kill -0 "$XVFB_PID" 2>/dev/null || { log "Xvfb :$n did not start"; return 1; }
+        sleep 0.1
+    done
+    export DISPLAY=":$n"
+}
+
+stop_display() {
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+    XVFB_PID=""
+}
+
+# Wine's background services inherit the first wine call's pipes; start them detached so ctest never waits on them.
+start_wine() {
+    wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+}
+
+stop_wine() {
+    wineserver -k 2>/dev/null || true
+}

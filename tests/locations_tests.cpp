@@ -1,0 +1,168 @@
+#include "locations/locations.h"
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+namespace {
+
+std::string Repeat(char c, size_t n)
+{
+    return std::string(n, c);
+}
+
+// An application-data folder of exactly `length` characters.
+std::string AppDataOfLength(size_t length)
+{
+    std::string prefix = "C:\\";
+    return prefix + Repeat('a', length - prefix.size());
+}
+
+struct LocationCase
+{
+    const char *name;
+    std::string appData;        // empty: the platform has none
+    std::string modulePath;
+    DWORD moduleLength;         // what the platform claims; 0 means the path's own length
+    std::string baseFolder, configFolder, settingsFilePath, gameExecutablePath;
+    int useProductSubfolder;
+};
+
+const LocationCase kLocationCases[] =
+{
+    { "application-data folder", "C:\\Users\\player\\AppData\\Roaming", "D:\\Games\\X\\setup.exe", 0,
+      "C:\\Users\\player\\AppData\\Roaming", "C:\\Users\\player\\AppData\\Roaming\\Quorvane",
+      "C:\\Users\\player\\AppData\\Roaming\\Quorvane\\settings.ini", "D:\\Games\\X\\game.exe", 1 },
+    { "no application-data folder", "", "D:\\Games\\X\\setup.exe", 0,
+      "D:\\Games\\X", "D:\\Games\\X", "D:\\Games\\X\\settings.ini", "D:\\Games\\X\\game.exe", 0 },
+    { "250 characters: folder fits, file does not", AppDataOfLength(250), "D:\\X\\setup.exe", 0,
+      AppDataOfLength(250), AppDataOfLength(250) + "\\Quorvane", "", "D:\\X\\game.exe", 1 },
+    { "251 characters: neither fits", AppDataOfLength(251), "D:\\X\\setup.exe", 0,
+      AppDataOfLength(251), "", "\\settings.ini", "D:\\X\\game.exe", 1 },
+    { "237 characters: file is 259", AppDataOfLength(237), "D:\\X\\setup.exe", 0,
+      AppDataOfLength(237), AppDataOfLength(237) + "\\Quorvane", AppDataOfLength(237) + "\\Quorvane\\settings.ini",
+      "D:\\X\\game.exe", 1 },
+    { "238 characters: file would be 260", AppDataOfLength(238), "D:\\X\\setup.exe", 0,
+      AppDataOfLength(238), AppDataOfLength(238) + "\\Quorvane", "", "D:\\X\\game.exe", 1 },
+    { "own path unavailable", "C:\\AppData", "", 0,
+      "C:\\AppData", "C:\\AppData\\Quorvane", "C:\\AppData\\Quorvane\\settings.ini", "", 1 },
+    { "own path cut short", "C:\\AppData", "D:\\" + Repeat('g', 300) + "\\setup.exe", 260,
+      "C:\\AppData", "C:\\AppData\\Quorvane", "C:\\AppData\\Quorvane\\settings.ini", "", 1 },
+    { "own folder too long for the game's name", "C:\\AppData", "D:\\" + Repeat('g', 249) + "\\s.exe", 0,
+      "C:\\AppData", "C:\\AppData\\Quorvane", "C:\\AppData\\Quorvane\\settings.ini", "D:\\" + Repeat('g', 249), 1 },
+    { "own path without a backslash", "", "setup.exe", 0,
+      "setup.exe", "setup.exe", "setup.exe\\settings.ini", "setup.exe\\game.exe", 0 },
+    { "only backslash at position 0", "", "\\setup.exe", 0,
+      "\\setup.exe", "\\setup.exe", "\\setup.exe\\settings.ini", "\\setup.exe\\game.exe", 0 },
+    { "fallback folder at 249 characters", "", AppDataOfLength(249) + "\\setup.exe", 0,
+      AppDataOfLength(249), AppDataOfLength(249), "", AppDataOfLength(249) + "\\game.exe", 0 },
+};
+
+TEST(Locations, ResolvesEveryPathByTheLengthRule)
+{
+    for (const LocationCase &c : kLocationCases)
+    {
+        SCOPED_TRACE(c.name);
+        g_fakeAppData = c.appData;
+        SetFakeModulePath(c.modulePath);
+        if (c.moduleLength)
+            g_fakeModuleLength = c.moduleLength;
+        memset(&g_locations, 'x', sizeof(g_locations));
+        MessageBoxCloser closer;
+        ASSERT_TRUE(ResolveLocationsWith(NULL, FakeAppDataFolder, FakeModuleFileName));
+        EXPECT_TRUE(closer.seen.empty());
+        EXPECT_EQ(c.baseFolder, g_locations.baseFolder);
+        EXPECT_EQ(c.configFolder, g_locations.configFolder);
+        EXPECT_EQ(c.settingsFilePath, g_locations.settingsFilePath);
+        EXPECT_EQ(c.gameExecutablePath, g_locations.gameExecutablePath);
+        EXPECT_EQ(c.useProductSubfolder, g_locations.useProductSubfolder);
+    }
+}
+
+TEST(Locations, NoFolderAtAllShowsTheStartupError)
+{
+    for (DWORD claimed : { 0u, 260u, 300u })
+    {
+        SCOPED_TRACE(claimed);
+        g_fakeAppData = "";
+        SetFakeModulePath("D:\\Games\\X\\setup.exe");
+        g_fakeModuleLength = claimed;
+        MessageBoxCloser closer;
+        EXPECT_FALSE(ResolveLocationsWith(NULL, FakeAppDataFolder, FakeModuleFileName));
+        ASSERT_EQ(1u, closer.seen.size());
+        EXPECT_EQ("Error", closer.seen[0].caption);
+        EXPECT_EQ("Unable to start setup!\nPlease verify your installation.", closer.seen[0].text);
+        EXPECT_EQ(std::vector<std::string>{ "OK" }, closer.seen[0].buttons);
+        EXPECT_TRUE(closer.seen[0].hasIcon);
+    }
+}
+
+TEST(Locations, TheRealPlatformNamesTheApplicationDataFolder)
+{
+    char expected[MAX_PATH] = "";
+    ASSERT_TRUE(SHGetSpecialFolderPathA(NULL, expected, CSIDL_APPDATA, FALSE));
+    ASSERT_TRUE(ResolveLocations(NULL));
+    EXPECT_STREQ(expected, g_locations.baseFolder);
+    EXPECT_EQ(std::string(expected) + "\\Quorvane\\settings.ini", g_locations.settingsFilePath);
+    char own[MAX_PATH];
+    GetModuleFileNameA(NULL, own, MAX_PATH);
+    std::string folder = own;
+    folder.erase(folder.rfind('\\'));
+    EXPECT_EQ(folder + "\\game.exe", g_locations.gameExecutablePath);
+}
+
+class ConfigFolder : public ::testing::Test
+{
+protected:
+    void SetUp() override { base = MakeTempFolder("locations"); }
+    void TearDown() override { RemoveTree(base); }
+    std::string base;
+};
+
+TEST_F(ConfigFolder, IsCreatedOnceAndThenLeftAlone)
+{
+    g_fakeAppData = base;
+    SetFakeModulePath("D:\\Games\\X\\setup.exe");
+    ASSERT_TRUE(ResolveLocationsWith(NULL, FakeAppDataFolder, FakeModuleFileName));
+    std::string folder = base + "\\Quorvane";
+    EXPECT_FALSE(PathExists(folder));
+    EnsureConfigFolder();
+    EXPECT_TRUE(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+
+    WriteText(folder + "\\settings.ini", "[Sound]\r\nMASTER_VOLUME=5\r\n");
+    EnsureConfigFolder();
+    EXPECT_EQ("[Sound]\r\nMASTER_VOLUME=5\r\n", ReadText(folder + "\\settings.ini"));
+}
+
+TEST_F(ConfigFolder, OnlyTheLastLevelIsCreated)
+{
+    g_fakeAppData = base + "\\missing";
+    SetFakeModulePath("D:\\Games\\X\\setup.exe");
+    ASSERT_TRUE(ResolveLocationsWith(NULL, FakeAppDataFolder, FakeModuleFileName));
+    EnsureConfigFolder();
+    EXPECT_FALSE(PathExists(base + "\\missing"));
+}
+
+TEST_F(ConfigFolder, EmptyConfigFolderCreatesNothing)
+{
+    ZeroMemory(g_locations.configFolder, PATH_BUFFER_SIZE);
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, current);
+    SetCurrentDirectoryA(base.c_str());
+    EnsureConfigFolder();
+    SetCurrentDirectoryA(current);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((base + "\\*").c_str(), &found);
+    int entries = 0;
+    if (search != INVALID_HANDLE_VALUE)
+    {
+        do
+            entries++;
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    EXPECT_EQ(2, entries) << "only . and ..";
+}
+
+} // namespace

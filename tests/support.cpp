@@ -1,0 +1,229 @@
+#include "support.h"
+
+#include "locations/locations.h"
+#include "settings/catalogue.h"
+
+std::vector<Resolution> g_fakeModes;
+int g_fakeFailingIndex = -1;
+std::string g_fakeAppData;
+std::string g_fakeModulePath;
+DWORD g_fakeModuleLength;
+
+static int g_failingIndexAsks;
+
+BOOL WINAPI FakeEnumDisplaySettings(LPCSTR, DWORD index, DEVMODEA *mode)
+{
+    if (index >= g_fakeModes.size())
+        return FALSE;
+    // The first pass has already seen this mode; only the second look at it fails.
+    if ((int)index == g_fakeFailingIndex && ++g_failingIndexAsks == 2)
+        return FALSE;
+    mode->dmPelsWidth = g_fakeModes[index].width;
+    mode->dmPelsHeight = g_fakeModes[index].height;
+    mode->dmBitsPerPel = g_fakeModes[index].bitsPerPel;
+    mode->dmDisplayFrequency = g_fakeModes[index].frequency;
+    mode->dmFields = DM_PELSWIDTH | DM_PELSHEIGHT | DM_BITSPERPEL | DM_DISPLAYFREQUENCY;
+    return TRUE;
+}
+
+void ForgetCatalogue()
+{
+    // The product never frees its catalogue; tests that rebuild it let the old one go.
+    g_catalogue.labels = NULL;
+    g_catalogue.modes = NULL;
+    g_catalogue.count = 0;
+}
+
+void UseCatalogue(const std::vector<Resolution> &modes, int failingIndex)
+{
+    ForgetCatalogue();
+    g_fakeModes = modes;
+    g_fakeFailingIndex = failingIndex;
+    g_failingIndexAsks = 0;
+    BuildDisplayModeCatalogueWith(FakeEnumDisplaySettings);
+}
+
+BOOL FakeAppDataFolder(char *folder)
+{
+    if (g_fakeAppData.empty())
+        return FALSE;
+    lstrcpynA(folder, g_fakeAppData.c_str(), PATH_BUFFER_SIZE);
+    return TRUE;
+}
+
+void SetFakeModulePath(const std::string &path)
+{
+    g_fakeModulePath = path;
+    g_fakeModuleLength = (DWORD)path.size();
+}
+
+DWORD WINAPI FakeModuleFileName(HMODULE, LPSTR path, DWORD size)
+{
+    // Like the platform: copy what fits, terminated, and report the length claimed.
+    if (size > 0)
+        lstrcpynA(path, g_fakeModulePath.c_str(), (int)size);
+    return g_fakeModuleLength;
+}
+
+std::string MakeTempFolder(const char *prefix)
+{
+    char base[MAX_PATH];
+    char folder[MAX_PATH];
+    static unsigned serial;
+
+    GetTempPathA(MAX_PATH, base);
+    for (;;)
+    {
+        wsprintfA(folder, "%s%s-%lu-%u", base, prefix, GetCurrentProcessId(), ++serial);
+        if (CreateDirectoryA(folder, NULL))
+            return folder;
+    }
+}
+
+void RemoveTree(const std::string &path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+
+    if (search != INVALID_HANDLE_VALUE)
+    {
+        do
+        {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = path + "\\" + name;
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!RemoveDirectoryA(path.c_str()))
+        DeleteFileA(path.c_str());
+}
+
+std::string ReadText(const std::string &path)
+{
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+                              NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    char buffer[4096];
+    DWORD got;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0)
+        text.append(buffer, got);
+    CloseHandle(file);
+    return text;
+}
+
+void WriteText(const std::string &path, const std::string &text)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD written = 0;
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
+    CloseHandle(file);
+}
+
+bool PathExists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void UseSettingsFile(const std::string &path)
+{
+    ZeroMemory(g_locations.settingsFilePath, PATH_BUFFER_SIZE);
+    lstrcpynA(g_locations.settingsFilePath, path.c_str(), PATH_BUFFER_SIZE);
+}
+
+std::vector<std::string> IniKeys(const std::string &path)
+{
+    std::vector<std::string> keys;
+    std::string text = ReadText(path), section;
+    size_t start = 0;
+
+    while (start < text.size())
+    {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line[line.size() - 1] == '\r')
+            line.erase(line.size() - 1);
+        if (!line.empty() && line[0] == '[')
+            section = line.substr(1, line.find(']') - 1);
+        else if (!line.empty())
+            keys.push_back(section + "/" + line);
+        start = end + 1;
+    }
+    return keys;
+}
+
+static std::string WindowText(HWND window)
+{
+    char text[1024] = "";
+    SendMessageA(window, WM_GETTEXT, sizeof(text), (LPARAM)text);
+    return text;
+}
+
+static BOOL CALLBACK ReadBoxChild(HWND child, LPARAM param)
+{
+    SeenBox *box = (SeenBox *)param;
+    char name[64] = "";
+    GetClassNameA(child, name, sizeof(name));
+    LONG style = GetWindowLongA(child, GWL_STYLE);
+    if (lstrcmpiA(name, "Button") == 0)
+        box->buttons.push_back(WindowText(child));
+    else if (lstrcmpiA(name, "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON)
+        box->hasIcon = true;
+    else if (lstrcmpiA(name, "Static") == 0 && !WindowText(child).empty())
+        box->text = WindowText(child);
+    return TRUE;
+}
+
+SeenBox ReadMessageBox(HWND window)
+{
+    SeenBox box;
+    box.caption = WindowText(window);
+    box.hasIcon = false;
+    EnumChildWindows(window, ReadBoxChild, (LPARAM)&box);
+    return box;
+}
+
+static MessageBoxCloser *g_closer;
+
+static BOOL CALLBACK CloseIfMessageBox(HWND window, LPARAM)
+{
+    char name[16] = "";
+    GetClassNameA(window, name, sizeof(name));
+    if (lstrcmpA(name, "#32770") != 0 || !IsWindowVisible(window))
+        return TRUE;
+    g_closer->seen.push_back(ReadMessageBox(window));
+    HWND button = FindWindowExA(window, NULL, "Button", NULL);
+    if (button)
+        PostMessageA(button, BM_CLICK, 0, 0);
+    return FALSE;
+}
+
+static void CALLBACK CloseMessageBoxes(HWND, UINT, UINT_PTR, DWORD)
+{
+    EnumThreadWindows(GetCurrentThreadId(), CloseIfMessageBox, 0);
+}
+
+MessageBoxCloser::MessageBoxCloser()
+{
+    g_closer = this;
+    timer = SetTimer(NULL, 0, 50, CloseMessageBoxes);
+}
+
+MessageBoxCloser::~MessageBoxCloser()
+{
+    KillTimer(NULL, timer);
+    g_closer = NULL;
+}

@@ -1,0 +1,75 @@
+// Shared fixtures: temporary folders, files as text, and stand-ins for what the platform reports.
+#ifndef SETUP_TEST_SUPPORT_H
+#define SETUP_TEST_SUPPORT_H
+
+#define WIN32_LEAN_AND_MEAN
+#define STRICT
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct Resolution
+{
+    DWORD width;
+    DWORD height;
+    DWORD bitsPerPel;
+    DWORD frequency;
+};
+
+// The display the fake enumerator reports; the second request for mode `g_fakeFailingIndex` fails.
+extern std::vector<Resolution> g_fakeModes;
+extern int g_fakeFailingIndex;
+BOOL WINAPI FakeEnumDisplaySettings(LPCSTR device, DWORD index, DEVMODEA *mode);
+
+// Forgets the catalogue and builds it from `modes` through the fake enumerator.
+void UseCatalogue(const std::vector<Resolution> &modes, int failingIndex = -1);
+void ForgetCatalogue();
+
+// The application-data folder the fake reports; empty means the platform has none.
+extern std::string g_fakeAppData;
+BOOL FakeAppDataFolder(char *folder);
+
+// The module path the fake reports, with the length it returns (as GetModuleFileNameA would).
+extern std::string g_fakeModulePath;
+extern DWORD g_fakeModuleLength;
+DWORD WINAPI FakeModuleFileName(HMODULE module, LPSTR path, DWORD size);
+void SetFakeModulePath(const std::string &path);
+
+std::string MakeTempFolder(const char *prefix);
+void RemoveTree(const std::string &path);
+std::string ReadText(const std::string &path);
+void WriteText(const std::string &path, const std::string &text);
+bool PathExists(const std::string &path);
+
+// The settings file at `folder`\settings.ini, as the settings code will use it.
+void UseSettingsFile(const std::string &path);
+
+// "Section/KEY=value" per key, in file order, for comparing whole files.
+std::vector<std::string> IniKeys(const std::string &path);
+
+#endif
+
+// What a message box showed: caption, text, the buttons it offered, and whether it had an icon.
+struct SeenBox
+{
+    std::string caption;
+    std::string text;
+    std::vector<std::string> buttons;
+    bool hasIcon;
+};
+
+// Reads a message box window and its children.
+SeenBox ReadMessageBox(HWND box);
+
+// While alive, every message box this thread shows is read and closed with its first button.
+class MessageBoxCloser
+{
+public:
+    MessageBoxCloser();
+    ~MessageBoxCloser();
+    std::vector<SeenBox> seen;
+
+private:
+    UINT_PTR timer;
+};
