@@ -35,12 +35,18 @@ build() {
 }
 
 # A prefix of the project's own; windows unmanaged so they close at once and sit where the program puts them.
+# Wine's own TrueType fonts (Tahoma, and Marlett for the caption buttons) are not found unless they
+# sit in the prefix's Fonts folder.
 ensure_prefix() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         log "creating the Wine prefix in $WINEPREFIX"
         wineboot -i </dev/null >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
         wineserver -w
+    fi
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    if [ ! -f "$fonts/marlett.ttf" ] && ls /usr/share/wine/fonts/*.ttf >/dev/null 2>&1; then
+        cp -n /usr/share/wine/fonts/*.ttf "$fonts/"
     fi
 }
 
