@@ -1,0 +1,162 @@
+// The built setup.exe as a file: its resources and the DLLs it imports.
+#define WIN32_LEAN_AND_MEAN
+#define STRICT
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string BuiltSetup()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, MAX_PATH);
+    std::string folder = path;
+    return folder.substr(0, folder.rfind('\\')) + "\\setup.exe";
+}
+
+#pragma pack(push, 2)
+struct IconDirectoryEntry
+{
+    BYTE width, height, colourCount, reserved;
+    WORD planes, bitCount;
+    DWORD bytes;
+    WORD id;
+};
+struct IconDirectory
+{
+    WORD reserved, type, count;
+    IconDirectoryEntry entries[1];
+};
+#pragma pack(pop)
+
+BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR param)
+{
+    ((std::set<ULONG_PTR> *)param)->insert((ULONG_PTR)type);
+    return TRUE;
+}
+
+class SetupModule : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        module = LoadLibraryExA(BuiltSetup().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_TRUE(module != NULL) << BuiltSetup();
+    }
+    void TearDown() override { FreeLibrary(module); }
+    HMODULE module = NULL;
+};
+
+TEST_F(SetupModule, HoldsOnlyTheIconAndTheVersionBlock)
+{
+    std::set<ULONG_PTR> types;
+    EnumResourceTypesA(module, CollectType, (LONG_PTR)&types);
+    const std::set<ULONG_PTR> expected = { (ULONG_PTR)RT_ICON, (ULONG_PTR)RT_GROUP_ICON, (ULONG_PTR)RT_VERSION };
+    EXPECT_EQ(expected, types) << "no manifest, dialog, menu, string or accelerator resources";
+}
+
+TEST_F(SetupModule, IconGroup101HasFourSixteenColourImages)
+{
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(101), RT_GROUP_ICON);
+    ASSERT_TRUE(found != NULL);
+    const IconDirectory *group = (const IconDirectory *)LockResource(LoadResource(module, found));
+    ASSERT_EQ(4, group->count);
+    const int sizes[] = { 16, 24, 32, 48 };
+    for (int i = 0; i < 4; i++)
+    {
+        SCOPED_TRACE(sizes[i]);
+        const IconDirectoryEntry &entry = group->entries[i];
+        EXPECT_EQ(sizes[i], entry.width);
+        EXPECT_EQ(sizes[i], entry.height);
+        EXPECT_EQ(16, entry.colourCount);
+        EXPECT_EQ(4, entry.bitCount);
+        HRSRC image = FindResourceA(module, MAKEINTRESOURCEA(entry.id), RT_ICON);
+        ASSERT_TRUE(image != NULL);
+        const BITMAPINFOHEADER *header = (const BITMAPINFOHEADER *)LockResource(LoadResource(module, image));
+        EXPECT_EQ(4, header->biBitCount);
+        EXPECT_EQ(sizes[i], header->biWidth);
+    }
+}
+
+std::string VersionString(const std::vector<BYTE> &block, const char *name)
+{
+    char query[128];
+    wsprintfA(query, "\\StringFileInfo\\040904b0\\%s", name);
+    char *value = NULL;
+    UINT length = 0;
+    if (!VerQueryValueA(block.data(), query, (void **)&value, &length) || !value)
+        return "(missing)";
+    return value;
+}
+
+TEST(SetupVersion, NamesTheProgramAndItsVersion)
+{
+    std::string path = BuiltSetup();
+    DWORD ignored = 0, size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, block.data()));
+
+    VS_FIXEDFILEINFO *fixed = NULL;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", (void **)&fixed, &length));
+    EXPECT_EQ(MAKELONG(0, 1), (LONG)fixed->dwFileVersionMS);
+    EXPECT_EQ(0u, fixed->dwFileVersionLS);
+    EXPECT_EQ(MAKELONG(0, 1), (LONG)fixed->dwProductVersionMS);
+    EXPECT_EQ(0u, fixed->dwProductVersionLS);
+    EXPECT_EQ((DWORD)VFT_APP, fixed->dwFileType);
+    EXPECT_EQ((DWORD)VOS__WINDOWS32, fixed->dwFileOS);
+    EXPECT_EQ(0u, fixed->dwFileFlags);
+
+    const struct { const char *name, *value; } strings[] =
+    {
+        { "FileVersion", "1.0.0" }, { "ProductVersion", "1.0.0" },
+        { "InternalName", "setup" }, { "OriginalFilename", "setup.exe" },
+    };
+    for (const auto &s : strings)
+        EXPECT_EQ(s.value, VersionString(block, s.name)) << s.name;
+
+    WORD *translation = NULL;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", (void **)&translation, &length));
+    EXPECT_EQ(0x0409, translation[0]);
+    EXPECT_EQ(1200, translation[1]);
+}
+
+// The runtime is linked in: a copy of setup.exe alone in a folder must start on any system.
+TEST(SetupImports, OnlySystemLibraries)
+{
+    HANDLE file = CreateFileA(BuiltSetup().c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    HANDLE mapping = CreateFileMappingA(file, NULL, PAGE_READONLY | SEC_IMAGE, 0, 0, NULL);
+    ASSERT_TRUE(mapping != NULL);
+    const BYTE *image = (const BYTE *)MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    ASSERT_TRUE(image != NULL);
+
+    const IMAGE_NT_HEADERS32 *headers =
+        (const IMAGE_NT_HEADERS32 *)(image + ((const IMAGE_DOS_HEADER *)image)->e_lfanew);
+    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, headers->FileHeader.Machine);
+    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, headers->OptionalHeader.Subsystem);
+
+    const std::set<std::string> system = { "kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll",
+                                           "comctl32.dll", "ole32.dll", "msvcrt.dll", "advapi32.dll" };
+    const IMAGE_DATA_DIRECTORY &directory = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    int count = 0;
+    for (const IMAGE_IMPORT_DESCRIPTOR *import = (const IMAGE_IMPORT_DESCRIPTOR *)(image + directory.VirtualAddress);
+         import->Name; import++, count++)
+    {
+        std::string name = (const char *)(image + import->Name);
+        CharLowerBuffA(&name[0], (DWORD)name.size());
+        EXPECT_TRUE(system.count(name)) << name << " is not a system library";
+    }
+    EXPECT_GT(count, 0);
+    UnmapViewOfFile(image);
+    CloseHandle(mapping);
+    CloseHandle(file);
+}
+
+} // namespace
