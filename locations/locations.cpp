@@ -79,9 +79,11 @@ BOOL ResolveLocationsWith(HWND owner, AppDataFolderFn appDataFolder, ModuleFileN
     if (at->useProductSubfolder && !AppendIfFits(at->configFolder, "\\" PRODUCT_FOLDER_NAME))
         ZeroMemory(at->configFolder, PATH_BUFFER_SIZE);
 
+    /* Without a folder, "\settings.ini" would name a file at the root of whatever drive is current,
+       perhaps another program's: then there is no settings file at all. */
     ZeroMemory(at->settingsFilePath, PATH_BUFFER_SIZE);
     lstrcpynA(at->settingsFilePath, at->configFolder, PATH_BUFFER_SIZE);
-    if (!AppendIfFits(at->settingsFilePath, "\\" SETTINGS_FILE_NAME))
+    if (at->configFolder[0] == '\0' || !AppendIfFits(at->settingsFilePath, "\\" SETTINGS_FILE_NAME))
         ZeroMemory(at->settingsFilePath, PATH_BUFFER_SIZE);
 
     /* A path the platform cut short stays empty rather than naming some other program. */

@@ -38,8 +38,9 @@ const LocationCase kLocationCases[] =
       "D:\\Games\\X", "D:\\Games\\X", "D:\\Games\\X\\settings.ini", "D:\\Games\\X\\game.exe", 0 },
     { "250 characters: folder fits, file does not", AppDataOfLength(250), "D:\\X\\setup.exe", 0,
       AppDataOfLength(250), AppDataOfLength(250) + "\\Quorvane", "", "D:\\X\\game.exe", 1 },
+    // Not "\settings.ini" alone, which would be a file at the root of the current drive.
     { "251 characters: neither fits", AppDataOfLength(251), "D:\\X\\setup.exe", 0,
-      AppDataOfLength(251), "", "\\settings.ini", "D:\\X\\game.exe", 1 },
+      AppDataOfLength(251), "", "", "D:\\X\\game.exe", 1 },
     { "237 characters: file is 259", AppDataOfLength(237), "D:\\X\\setup.exe", 0,
       AppDataOfLength(237), AppDataOfLength(237) + "\\Quorvane", AppDataOfLength(237) + "\\Quorvane\\settings.ini",
       "D:\\X\\game.exe", 1 },
