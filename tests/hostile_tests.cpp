@@ -20,8 +20,6 @@
 
 namespace {
 
-#define HOSTILE_WINDOW_CLASS "QVHostileTestWindow"
-
 const std::vector<Resolution> kFiveModes =
 {
     { 800, 600, 32, 60 }, { 640, 480, 32, 60 }, { 1024, 768, 32, 60 }, { 1152, 864, 32, 60 }, { 1280, 1024, 32, 60 },
@@ -33,51 +31,13 @@ const SetupSettings kDefaults = { 50, 100, 100, 100, RENDERER_OPENGL, DISPLAY_FU
 // ---------------------------------------------------------------------------------------------------------
 // The real main window, created in this process with the test's answers for what the platform reports.
 
-const StartupQueries kFakeQueries = { FakeAppDataFolder, FakeModuleFileName, FakeEnumDisplaySettings };
-
-LRESULT CALLBACK HostileWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_CREATE)
-        return OnCreateWith(window, &kFakeQueries);
-    return SetupWindowProc(window, message, wParam, lParam);
-}
-
-// The setup's window over the application-data folder `appData`, on a display that offers `modes`.
 HWND OpenSetupWindow(const std::string &appData, const std::vector<Resolution> &modes)
 {
-    static ATOM registered;
-    if (!registered)
-    {
-        WNDCLASSA windowClass = {};
-        g_instance = GetModuleHandleA(NULL);
-        InitCommonControls();
-        windowClass.lpfnWndProc = HostileWindowProc;
-        windowClass.hInstance = g_instance;
-        windowClass.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
-        windowClass.lpszClassName = HOSTILE_WINDOW_CLASS;
-        registered = RegisterClassA(&windowClass);
-    }
-    ForgetCatalogue();
     g_fakeModes = modes;
     g_fakeFailingIndex = -1;
     g_fakeAppData = appData;
     SetFakeModulePath("C:\\Games\\Quorvane\\setup.exe");
-
-    RECT frame = { 0, 0, CLIENT_WIDTH, CLIENT_HEIGHT };
-    AdjustWindowRect(&frame, SETUP_WINDOW_STYLE, TRUE);
-    return CreateWindowExA(0, HOSTILE_WINDOW_CLASS, SETUP_WINDOW_TITLE, SETUP_WINDOW_STYLE, CW_USEDEFAULT,
-                           CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, NULL, NULL, g_instance,
-                           NULL);
-}
-
-void CloseSetupWindow(HWND window)
-{
-    DestroyWindow(window);
-    // WM_DESTROY posts the quit message meant for the setup's own loop; left here it would end the next
-    // message box this thread shows.
-    MSG message;
-    while (PeekMessageA(&message, NULL, WM_QUIT, WM_QUIT, PM_REMOVE))
-        ;
+    return CreateSetupWindow();
 }
 
 void Save(HWND window)

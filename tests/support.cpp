@@ -1,5 +1,8 @@
 #include "support.h"
 
+#include "app/window.h"
+#include <commctrl.h>
+
 #include "locations/locations.h"
 #include "settings/catalogue.h"
 
@@ -226,4 +229,44 @@ MessageBoxCloser::~MessageBoxCloser()
 {
     KillTimer(NULL, timer);
     g_closer = NULL;
+}
+
+static const StartupQueries kFakeQueries = { FakeAppDataFolder, FakeModuleFileName, FakeEnumDisplaySettings };
+
+static LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CREATE)
+        return OnCreateWith(window, &kFakeQueries);
+    return SetupWindowProc(window, message, wParam, lParam);
+}
+
+HWND CreateSetupWindow()
+{
+    static ATOM registered;
+    if (!registered)
+    {
+        InitCommonControls();
+        g_instance = GetModuleHandleA(NULL);
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = TestWindowProc;
+        windowClass.hInstance = g_instance;
+        windowClass.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+        windowClass.lpszClassName = SETUP_TEST_WINDOW_CLASS;
+        registered = RegisterClassA(&windowClass);
+    }
+    ForgetCatalogue();
+    RECT frame = { 0, 0, CLIENT_WIDTH, CLIENT_HEIGHT };
+    AdjustWindowRect(&frame, SETUP_WINDOW_STYLE, TRUE);
+    return CreateWindowExA(0, SETUP_TEST_WINDOW_CLASS, SETUP_WINDOW_TITLE, SETUP_WINDOW_STYLE, CW_USEDEFAULT,
+                           CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, NULL, NULL, g_instance,
+                           NULL);
+}
+
+void CloseSetupWindow(HWND window)
+{
+    MSG message;
+    if (window && IsWindow(window))
+        DestroyWindow(window);
+    while (PeekMessageA(&message, NULL, WM_QUIT, WM_QUIT, PM_REMOVE))
+        ;
 }

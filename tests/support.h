@@ -50,6 +50,14 @@ std::vector<std::string> IniKeys(const std::string &path);
 
 #endif
 
+// The setup's main window created in this process: start-up asks the fakes above, everything after it
+// is the setup's own window procedure. NULL when start-up refused the window.
+#define SETUP_TEST_WINDOW_CLASS "QVSetupTestWindow"
+HWND CreateSetupWindow();
+// Destroys it and drops the quit message its destruction posts for the setup's own loop: left in the
+// queue it would end the next message box this thread shows.
+void CloseSetupWindow(HWND window);
+
 // What a message box showed: caption, text, the buttons it offered, and whether it had an icon.
 struct SeenBox
 {

@@ -14,37 +14,10 @@
 
 namespace {
 
-#define TEST_WINDOW_CLASS "QVSetupTestWindow"
-
 const std::vector<Resolution> kFiveModes =
 {
     { 800, 600, 32, 60 }, { 640, 480, 32, 60 }, { 1024, 768, 32, 60 }, { 1280, 720, 32, 60 }, { 1280, 1024, 32, 60 },
 };
-
-const StartupQueries kFakeQueries = { FakeAppDataFolder, FakeModuleFileName, FakeEnumDisplaySettings };
-
-// Start-up asks the fakes; everything after creation is the product's own window procedure.
-LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_CREATE)
-        return OnCreateWith(window, &kFakeQueries);
-    return SetupWindowProc(window, message, wParam, lParam);
-}
-
-void RegisterTestClass()
-{
-    static bool registered;
-    if (registered)
-        return;
-    InitCommonControls();
-    g_instance = GetModuleHandleA(NULL);
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = TestWindowProc;
-    windowClass.hInstance = g_instance;
-    windowClass.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = TEST_WINDOW_CLASS;
-    registered = RegisterClassA(&windowClass) != 0;
-}
 
 void PumpMessages()
 {
@@ -68,7 +41,6 @@ class SetupWindow : public ::testing::Test
 protected:
     void SetUp() override
     {
-        RegisterTestClass();
         folder = MakeTempFolder("window");
         g_fakeAppData = folder;
         SetFakeModulePath(folder + "\\setup.exe");
@@ -79,20 +51,14 @@ protected:
 
     void TearDown() override
     {
-        if (window && IsWindow(window))
-            DestroyWindow(window);
+        CloseSetupWindow(window);
         PumpMessages();
         RemoveTree(folder);
     }
 
     HWND Create()
     {
-        RECT frame = { 0, 0, CLIENT_WIDTH, CLIENT_HEIGHT };
-        AdjustWindowRect(&frame, SETUP_WINDOW_STYLE, TRUE);
-        ForgetCatalogue();
-        window = CreateWindowExA(0, TEST_WINDOW_CLASS, SETUP_WINDOW_TITLE, SETUP_WINDOW_STYLE, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, NULL, NULL,
-                                 g_instance, NULL);
+        window = CreateSetupWindow();
         return window;
     }
 
@@ -362,7 +328,7 @@ TEST_F(SetupWindow, RefusedWithoutAnyLocationAfterTheStartupError)
     ASSERT_EQ(1u, closer.seen.size());
     EXPECT_EQ("Error", closer.seen[0].caption);
     EXPECT_EQ("Unable to start setup!\nPlease verify your installation.", closer.seen[0].text);
-    EXPECT_TRUE(FindWindowA(TEST_WINDOW_CLASS, NULL) == NULL);
+    EXPECT_TRUE(FindWindowA(SETUP_TEST_WINDOW_CLASS, NULL) == NULL);
 }
 
 // ---- Copying between the record and the form ----
