@@ -508,20 +508,11 @@ std::vector<std::string> SavedKeys(const FormValues &form)
 std::vector<std::pair<std::string, std::string> > ReadRecord(const std::string &path)
 {
     std::vector<std::pair<std::string, std::string> > record;
-    std::string text = ReadText(path);
-    size_t start = 0;
-    while (start < text.size())
+    for (const std::string &line : TextLines(ReadText(path)))
     {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line[line.size() - 1] == '\r')
-            line.erase(line.size() - 1);
         size_t equals = line.find('=');
         if (equals != std::string::npos)
             record.push_back(std::make_pair(line.substr(0, equals), line.substr(equals + 1)));
-        start = end + 1;
     }
     return record;
 }

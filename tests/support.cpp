@@ -145,10 +145,9 @@ void UseSettingsFile(const std::string &path)
     lstrcpynA(g_locations.settingsFilePath, path.c_str(), PATH_BUFFER_SIZE);
 }
 
-std::vector<std::string> IniKeys(const std::string &path)
+std::vector<std::string> TextLines(const std::string &text)
 {
-    std::vector<std::string> keys;
-    std::string text = ReadText(path), section;
+    std::vector<std::string> lines;
     size_t start = 0;
 
     while (start < text.size())
@@ -159,11 +158,23 @@ std::vector<std::string> IniKeys(const std::string &path)
         std::string line = text.substr(start, end - start);
         if (!line.empty() && line[line.size() - 1] == '\r')
             line.erase(line.size() - 1);
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> IniKeys(const std::string &path)
+{
+    std::vector<std::string> keys;
+    std::string section;
+
+    for (const std::string &line : TextLines(ReadText(path)))
+    {
         if (!line.empty() && line[0] == '[')
             section = line.substr(1, line.find(']') - 1);
         else if (!line.empty())
             keys.push_back(section + "/" + line);
-        start = end + 1;
     }
     return keys;
 }

@@ -45,6 +45,9 @@ bool PathExists(const std::string &path);
 // The settings file at `folder`\settings.ini, as the settings code will use it.
 void UseSettingsFile(const std::string &path);
 
+// The lines of `text`, split at line feeds, without their carriage returns.
+std::vector<std::string> TextLines(const std::string &text);
+
 // "Section/KEY=value" per key, in file order, for comparing whole files.
 std::vector<std::string> IniKeys(const std::string &path);
 
