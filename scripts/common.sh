@@ -4,7 +4,7 @@
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
 PACKAGES="g++-mingw-w64-i686-posix wine wine32:i386 fonts-wine xvfb xauth xdotool imagemagick
-          x11-xserver-utils googletest cmake ninja-build zip"
+          x11-utils x11-xserver-utils googletest cmake ninja-build zip"
 
 export WINEPREFIX=$BUILD/wineprefix
 export WINEARCH=win32
