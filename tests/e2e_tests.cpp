@@ -304,3 +304,19 @@ INSTANTIATE_TEST_SUITE_P(Exits, EndToEndLeaving, ::testing::ValuesIn(kLeaveCases
                          [](const ::testing::TestParamInfo<LeaveCase> &info) { return std::string(info.param.name); });
 
 }  // namespace
+
+TEST_F(EndToEndStoredFile, ConfigFolderOpensTheSettingsFolder)
+{
+    window.PostCommand(IDM_CONFIG_FOLDER);
+    HWND folder = WaitForFolderWindow("Quorvane", kCommandTimeoutMs);
+    ASSERT_TRUE(folder != NULL) << "no folder window titled Quorvane appeared";
+    DWORD pid = 0;
+    GetWindowThreadProcessId(folder, &pid);
+    EXPECT_NE(setup.Pid(), pid) << "the shell shows the folder, not the setup";
+    CloseFolderWindow(folder);
+    EXPECT_TRUE(setup.Running() && window.Visible());
+    EXPECT_EQ(std::string(kStoredFile), ReadText(SettingsFile())) << "opening the folder writes nothing";
+
+    window.Close();
+    EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
+}

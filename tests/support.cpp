@@ -281,3 +281,33 @@ void CloseSetupWindow(HWND window)
     while (PeekMessageA(&message, NULL, WM_QUIT, WM_QUIT, PM_REMOVE))
         ;
 }
+
+// The platform's folder windows; the class is the one the shell registers for them.
+static const char *const kFolderWindowClasses[] = { "ExplorerWClass", "CabinetWClass" };
+
+HWND WaitForFolderWindow(const std::string &title, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    do
+    {
+        for (const char *windowClass : kFolderWindowClasses)
+        {
+            HWND found = FindWindowA(windowClass, title.c_str());
+            if (found && IsWindowVisible(found))
+                return found;
+        }
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        Sleep(50);
+    } while (GetTickCount() - start < timeoutMs);
+    return NULL;
+}
+
+void CloseFolderWindow(HWND folder)
+{
+    DWORD start = GetTickCount();
+    PostMessageA(folder, WM_CLOSE, 0, 0);
+    while (IsWindow(folder) && GetTickCount() - start < 10000)
+        Sleep(50);
+}

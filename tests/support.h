@@ -61,6 +61,11 @@ HWND CreateSetupWindow();
 // queue it would end the next message box this thread shows.
 void CloseSetupWindow(HWND window);
 
+// The shell's window showing a folder whose name is `title`, once it is visible; NULL after `timeoutMs`.
+HWND WaitForFolderWindow(const std::string &title, DWORD timeoutMs);
+// Closes it and waits (bounded) until it is gone.
+void CloseFolderWindow(HWND folder);
+
 // What a message box showed: caption, text, the buttons it offered, and whether it had an icon.
 struct SeenBox
 {

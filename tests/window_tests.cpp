@@ -513,6 +513,20 @@ TEST_F(SetupWindow, OnlyKnownCommandsAndTheButtonsClickAreHandled)
     EXPECT_TRUE(PathExists(settingsPath));
 }
 
+TEST_F(SetupWindow, ConfigFolderOpensTheSetupsOwnFolderWithoutAnApplicationDataFolder)
+{
+    const std::string own = folder + "\\FallbackGame";
+    CreateDirectoryA(own.c_str(), NULL);
+    g_fakeAppData = "";
+    SetFakeModulePath(own + "\\setup.exe");
+    ASSERT_TRUE(Create());
+    EXPECT_EQ(own, g_locations.configFolder);
+    Command(IDM_CONFIG_FOLDER);
+    HWND shown = WaitForFolderWindow("FallbackGame", 10000);
+    ASSERT_TRUE(shown != NULL) << "no folder window titled FallbackGame appeared";
+    CloseFolderWindow(shown);
+}
+
 TEST_F(SetupWindow, LaunchWithoutAGamePathReportsTheErrorAndComesBack)
 {
     g_fakeModuleLength = 0;     // own path unavailable: no game path at all
