@@ -10,6 +10,10 @@ export WINEPREFIX=$BUILD/wineprefix
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine turns Windows file names into Unix ones in the locale's character set: under the POSIX locale
+# (no LANG, as on a fresh server or in a clean environment) no letter outside ASCII can be in a file
+# name. C.UTF-8 is always there in Debian's libc.
+export LC_ALL=C.UTF-8
 
 log() { printf '== %s\n' "$*" >&2; }
 
