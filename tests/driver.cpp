@@ -159,6 +159,14 @@ bool PressButton(HWND box, const char *caption)
     return search.found != NULL && PostMessageA(search.found, BM_CLICK, 0, 0);
 }
 
+std::string Joined(const std::vector<std::string> &lines)
+{
+    std::string text;
+    for (size_t i = 0; i < lines.size(); i++)
+        text += "\n    " + lines[i];
+    return text;
+}
+
 std::string Describe(const SeenBox &box)
 {
     std::string text = "caption \"" + Escaped(box.caption) + "\", text \"" + Escaped(box.text) + "\", buttons [";

@@ -58,6 +58,9 @@ bool PressButton(HWND box, const char *caption);
 // "Caption" / "Text" / [buttons] for failure messages; line feeds shown as \n.
 std::string Describe(const SeenBox &box);
 
+// Each line on a line of its own, indented, for failure messages.
+std::string Joined(const std::vector<std::string> &lines);
+
 // Text of a window of another process, asked with a timeout.
 std::string TextOf(HWND window);
 

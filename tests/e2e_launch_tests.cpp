@@ -94,14 +94,6 @@ FormValues ChangeControls(const SetupWindow &window)
     return shown;
 }
 
-std::string Joined(const std::vector<std::string> &lines)
-{
-    std::string text;
-    for (size_t i = 0; i < lines.size(); i++)
-        text += "\n    " + lines[i];
-    return text;
-}
-
 // The setup copied into an install folder of its own (with or without a game), started from a separate
 // current directory, with the sample game told where to record its start.
 class LaunchEndToEnd : public EndToEndTest

@@ -60,14 +60,6 @@ FormValues Form(int master, int effect, int ambient, int music, int renderer, in
     return form;
 }
 
-std::string Joined(const std::vector<std::string> &lines)
-{
-    std::string text;
-    for (size_t i = 0; i < lines.size(); i++)
-        text += "\n    " + lines[i];
-    return text;
-}
-
 std::vector<std::string> Sorted(std::vector<std::string> lines)
 {
     std::sort(lines.begin(), lines.end());
