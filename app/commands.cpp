@@ -17,8 +17,13 @@ static void OnConfigFolderCommand(HWND window)
 
 static void OnSaveCommand(HWND window)
 {
+    char text[SAVE_FAILURE_TEXT_SIZE];
+
     ReadSettingsFromForm(window, &g_settings);
-    SaveSettings(&g_settings);
+    if (SaveSettings(&g_settings))
+        return;
+    FormatSaveFailure(text);
+    MessageBoxA(window, text, ERROR_CAPTION, MB_OK | MB_ICONERROR);
 }
 
 static void OnResetCommand(HWND window)

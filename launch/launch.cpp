@@ -8,15 +8,47 @@
 
 /* The shell returns values up to 32 as error codes in hInstApp. */
 #define SHELL_SUCCESS_THRESHOLD 32
+#define GAME_NAME_SUFFIX "\\" GAME_EXECUTABLE_NAME
+#define GAME_NAME_SUFFIX_LENGTH (sizeof(GAME_NAME_SUFFIX) - 1)
+
+/* Set from a click until its launch has failed and the window is back; a launch that succeeded keeps it,
+   the setup being on its way out. Commands queued behind the click, or dispatched while one of the
+   launch's boxes is up, then do nothing. */
+static BOOL g_launchUnderway;
+
+/* After a failed save the game starts only when the player says so. */
+static BOOL PlayerAcceptsUnsaved(HWND window)
+{
+    char text[SAVE_FAILURE_TEXT_SIZE + sizeof(LAUNCH_UNSAVED_QUESTION)];
+
+    FormatSaveFailure(text);
+    lstrcatA(text, LAUNCH_UNSAVED_QUESTION);
+    return MessageBoxA(window, text, ERROR_CAPTION, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+}
 
 void OnLaunchGameCommand(HWND window)
 {
+    if (g_launchUnderway)
+        return;
+    g_launchUnderway = TRUE;
     ReadSettingsFromForm(window, &g_settings);
-    SaveSettings(&g_settings);
-    LaunchGame(window);
+    g_launchUnderway = (SaveSettings(&g_settings) || PlayerAcceptsUnsaved(window)) && LaunchGame(window);
 }
 
-void LaunchGame(HWND window)
+/* Only the game beside the setup is started: an empty path, or the bare folder kept when the game's name
+   did not fit, would have the shell open a folder and call that a success. */
+static BOOL IsGamePath(const char *path)
+{
+    int length = lstrlenA(path);
+    DWORD attributes;
+
+    if (length <= (int)GAME_NAME_SUFFIX_LENGTH || lstrcmpiA(path + length - GAME_NAME_SUFFIX_LENGTH, GAME_NAME_SUFFIX) != 0)
+        return FALSE;
+    attributes = GetFileAttributesA(path);
+    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+BOOL LaunchGame(HWND window)
 {
     SHELLEXECUTEINFOA request;
 
@@ -30,15 +62,14 @@ void LaunchGame(HWND window)
 
     /* Hidden first, so the game never starts behind a window that still takes clicks. */
     ShowWindow(window, SW_HIDE);
-    /* An empty path would have the shell open the current folder and call that a success. */
-    if (request.lpFile[0] != '\0' && ShellExecuteExA(&request) &&
-        (INT_PTR)request.hInstApp > SHELL_SUCCESS_THRESHOLD)
+    if (IsGamePath(request.lpFile) && ShellExecuteExA(&request) && (INT_PTR)request.hInstApp > SHELL_SUCCESS_THRESHOLD)
     {
         WaitForInputIdle(request.hProcess, LAUNCH_IDLE_TIMEOUT_MS);
         CloseHandle(request.hProcess);
         PostQuitMessage(0);
-        return;
+        return TRUE;
     }
     MessageBoxA(window, LAUNCH_ERROR_TEXT, ERROR_CAPTION, MB_OK | MB_ICONERROR);
     ShowWindow(window, SW_SHOW);
+    return FALSE;
 }

@@ -5,6 +5,15 @@
 #define NUMBER_BUFFER_SIZE 16
 #define LABEL_BUFFER_SIZE 32
 
+#define SAVE_LOCK_NAME "QuorvaneSetupSave"
+#define SAVE_LOCK_TIMEOUT_MS 5000
+#define SAVE_TRIES 20
+#define SAVE_RETRY_DELAY_MS 25
+#define TEMP_EXTENSION "tmp"
+#define TEMP_EXTENSION_LENGTH 3
+/* Larger than any cluster a disk uses. */
+#define MIN_FREE_BYTES (64u * 1024)
+
 /* How a key's value comes from the record when saving, and is brought into range when loading. */
 enum KeyRule
 {
@@ -113,14 +122,13 @@ static int KeyValue(const SettingsKey *key, const SetupSettings *settings)
     }
 }
 
-int SaveSettings(const SetupSettings *settings)
+/* Writes the keys into the file at `path`; FALSE as soon as the store refuses one. */
+static BOOL WriteKeys(const SetupSettings *settings, const char *path)
 {
     char text[NUMBER_BUFFER_SIZE];
     BOOL haveResolution;
     unsigned i;
 
-    if (!settings || !HasSettingsFile())
-        return 0;
     /* Callers read the form first, so the index is in range; a stray one must still not read past the catalogue. */
     haveResolution = settings->resolutionIndex >= 0 && settings->resolutionIndex < g_catalogue.count;
     for (i = 0; i < KEY_COUNT; i++)
@@ -132,7 +140,135 @@ int SaveSettings(const SetupSettings *settings)
         if (needsResolution && !haveResolution)
             continue;
         wsprintfA(text, "%d", KeyValue(key, settings));
-        WritePrivateProfileStringA(key->section, key->name, text, g_locations.settingsFilePath);
+        if (!WritePrivateProfileStringA(key->section, key->name, text, path))
+            return FALSE;
     }
-    return 1;
+    return TRUE;
+}
+
+/* The store does not check its own writes: on a full disk it leaves the file cut short and still reports
+   success. A write that ran out of room leaves the disk with less than a cluster free, so a disk found
+   that full afterwards fails the save, whatever the store said. */
+static BOOL RoomLeftBeside(const char *path)
+{
+    char folder[PATH_BUFFER_SIZE];
+    ULARGE_INTEGER available;
+    int i;
+
+    lstrcpynA(folder, path, PATH_BUFFER_SIZE);
+    for (i = lstrlenA(folder); i > 0 && folder[i] != '\\'; i--)
+        ;
+    folder[i + 1] = '\0';
+    return GetDiskFreeSpaceExA(folder, &available, NULL, NULL) && available.QuadPart >= MIN_FREE_BYTES;
+}
+
+/* Another program's brief open of the file (a reader, or its own write) makes a copy or a replacement fail
+   for a moment; a program that keeps it open makes the save fail. */
+static BOOL IsBriefConflict(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
+/* Open for reading, sharing only reading: while the copy is made and written, no other program can
+   rewrite the file and then have its change silently replaced; its own write fails instead. */
+static HANDLE HoldSettingsFile(const char *path)
+{
+    HANDLE file;
+    int tries;
+
+    for (tries = 1;; tries++)
+    {
+        file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file != INVALID_HANDLE_VALUE || tries == SAVE_TRIES || !IsBriefConflict(GetLastError()))
+            return file;
+        Sleep(SAVE_RETRY_DELAY_MS);
+    }
+}
+
+/* One rename: whoever reads the file finds the old one or the new one, never a mixture. */
+static BOOL PutInPlace(const char *temp, const char *path)
+{
+    int tries;
+
+    for (tries = 1;; tries++)
+    {
+        if (MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return TRUE;
+        if (tries == SAVE_TRIES || !IsBriefConflict(GetLastError()))
+            return FALSE;
+        Sleep(SAVE_RETRY_DELAY_MS);
+    }
+}
+
+static void RemoveTemp(const char *temp)
+{
+    SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(temp);
+}
+
+/* The copy sits beside the settings file with "tmp" for its extension: it fits wherever the file does,
+   is never read as settings, and a crash leaves at most this one file, which the next save replaces. */
+static BOOL MakeTempPath(char *temp)
+{
+    int length = lstrlenA(g_locations.settingsFilePath);
+
+    lstrcpynA(temp, g_locations.settingsFilePath, PATH_BUFFER_SIZE);
+    if (length <= TEMP_EXTENSION_LENGTH || temp[length - TEMP_EXTENSION_LENGTH - 1] != '.')
+        return FALSE;
+    lstrcpyA(temp + length - TEMP_EXTENSION_LENGTH, TEMP_EXTENSION);
+    return lstrcmpiA(temp, g_locations.settingsFilePath) != 0;
+}
+
+/* The keys go into a copy of the file, which then replaces it in one step; on any failure the copy goes
+   and the file stays as it was. */
+static BOOL SaveThroughCopy(const SetupSettings *settings, const char *temp)
+{
+    const char *path = g_locations.settingsFilePath;
+    HANDLE held = HoldSettingsFile(path);
+    BOOL written;
+
+    if (held == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return FALSE;
+    RemoveTemp(temp);
+    written = (held == INVALID_HANDLE_VALUE || CopyFileA(path, temp, FALSE)) && WriteKeys(settings, temp);
+    /* Makes the store write out what it may still hold of the copy, and drop it. */
+    WritePrivateProfileStringA(NULL, NULL, NULL, temp);
+    written = written && RoomLeftBeside(temp);
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
+    written = written && PutInPlace(temp, path);
+    if (!written)
+        RemoveTemp(temp);
+    return written;
+}
+
+int SaveSettings(const SetupSettings *settings)
+{
+    char temp[PATH_BUFFER_SIZE];
+    HANDLE lock;
+    DWORD waited;
+    BOOL saved = FALSE;
+
+    if (!settings || !HasSettingsFile() || !MakeTempPath(temp))
+        return 0;
+    /* Copies of the setup take turns, since they share the one temporary file. */
+    lock = CreateMutexA(NULL, FALSE, SAVE_LOCK_NAME);
+    if (!lock)
+        return 0;
+    waited = WaitForSingleObject(lock, SAVE_LOCK_TIMEOUT_MS);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+    {
+        saved = SaveThroughCopy(settings, temp);
+        ReleaseMutex(lock);
+    }
+    CloseHandle(lock);
+    return saved;
+}
+
+void FormatSaveFailure(char *text)
+{
+    if (HasSettingsFile())
+        wsprintfA(text, SAVE_FAILURE_FORMAT, g_locations.settingsFilePath);
+    else
+        lstrcpyA(text, SAVE_FAILURE_NO_FOLDER_TEXT);
 }

@@ -17,6 +17,7 @@ namespace
 // Long enough for a busy Wine, short enough that a hung target fails the test well inside its time limit.
 const UINT kSendTimeoutMs = 5000;
 const DWORD kKillTimeoutMs = 5000;
+const DWORD kHostTimeoutMs = 10000;
 
 std::string Lower(std::string text)
 {
@@ -239,6 +240,48 @@ std::vector<DWORD> ProcessesOf(const std::string &exe)
 {
     std::string wanted = Lower(exe);
     return FindProcesses([&](const std::string &image) { return image == wanted; }, 0);
+}
+
+std::string HostPath(const std::string &path)
+{
+    typedef char *(CDECL *UnixFileNameFn)(LPCWSTR);
+    UnixFileNameFn unixFileName =
+        (UnixFileNameFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    WCHAR wide[MAX_PATH];
+    if (!unixFileName || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
+        return "";
+    char *name = unixFileName(wide);
+    if (!name)
+        return "";
+    std::string host = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return host;
+}
+
+bool RunHostCommand(const std::string &command)
+{
+    static unsigned serial;
+    char temp[MAX_PATH], marker[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    wsprintfA(marker, "%sqv-host-%lu-%u.done", temp, GetCurrentProcessId(), ++serial);
+    DeleteFileA(marker);
+    std::string hostMarker = HostPath(marker);
+    if (hostMarker.empty())
+        return false;
+    // Wine starts a host program named by its host path; its handle tells nothing, so the marker does.
+    std::string commandLine = "/bin/sh -c \"( " + command + " ) >/dev/null 2>&1; echo $? >'" + hostMarker + "'\"";
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION started;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    if (!CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &started))
+        return false;
+    CloseHandle(started.hProcess);
+    CloseHandle(started.hThread);
+    bool ended = WaitUntil([&]() { return ReadText(marker).find('\n') != std::string::npos; }, kHostTimeoutMs);
+    std::string status = ReadText(marker);
+    DeleteFileA(marker);
+    return ended && status == "0\n";
 }
 
 void KillProcess(DWORD pid)

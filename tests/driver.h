@@ -68,6 +68,12 @@ std::string TextOf(HWND window);
 std::vector<DWORD> ProcessesFrom(const std::string &folder, DWORD parentPid);
 // Running processes of the program at `exe`.
 std::vector<DWORD> ProcessesOf(const std::string &exe);
+// The host's (Linux) name for a Windows path; "" when the platform offers no such name.
+std::string HostPath(const std::string &path);
+// Runs `command` in the host's shell beside Wine and waits (bounded) for its end: for what only the host
+// can arrange, such as mounting a small file system. False when it could not run or did not succeed.
+bool RunHostCommand(const std::string &command);
+
 // Ends process `pid` and waits (bounded) until it is gone.
 void KillProcess(DWORD pid);
 // Ends every process ProcessesFrom names.

@@ -18,6 +18,8 @@ const char kLaunchErrorText[] = "Unable to launch the game!\nPlease verify your 
 const DWORD kExitTimeoutMs = 20000;
 const DWORD kBoxTimeoutMs = 20000;
 const DWORD kGameTimeoutMs = 10000;
+// How long a command that should do nothing is given to show that it does something.
+const DWORD kQuietMs = 1500;
 // Spaces and letters outside ASCII, as bytes of code page 1252 (checked against the active one).
 const char kUnusualFolderName[] = "Spiele \xC4rger \xE9t\xE9";
 
@@ -247,6 +249,19 @@ TEST_P(LaunchEndToEndStarts, SavesStartsTheGameOnceAndExits)
 INSTANTIATE_TEST_SUITE_P(Launch, LaunchEndToEndStarts, ::testing::ValuesIn(kStartCases),
                          [](const ::testing::TestParamInfo<StartCase> &info) { return std::string(info.param.name); });
 
+// Automation and accessibility tools can queue clicks faster than a launch ends: the second command
+// finds the launch done and starts nothing.
+TEST_F(LaunchEndToEnd, TwoCommandsQueuedBackToBackStartTheGameOnce)
+{
+    Install(installFolder, BuiltGame());
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(StartInstalled(installFolder, "", ""));
+    window.PostCommand(IDC_LAUNCH_GAME);
+    window.PostCommand(IDC_LAUNCH_GAME);
+    EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
+    EXPECT_EQ(1u, ProcessesOf(installFolder + "\\game.exe").size()) << "games started";
+}
+
 // Launches that cannot start a game: none beside the setup, or a game.exe that is no program.
 struct FailCase
 {
@@ -303,6 +318,10 @@ TEST_P(LaunchEndToEndFails, ShowsTheErrorAndComesBackSaved)
                 continue;
             }
             ours++;
+            // A command that arrives while the error is up must not start a launch inside it.
+            window.PostCommand(IDC_LAUNCH_GAME);
+            EXPECT_FALSE(WaitUntil([&]() { return MessageBoxesOf(setup.Pid()).size() > 1; }, kQuietMs))
+                << "a command posted while the error was up started another launch";
             EXPECT_EQ("Error", box.caption) << Describe(box);
             EXPECT_EQ(std::vector<std::string>(1, "OK"), box.buttons) << Describe(box);
             EXPECT_TRUE(box.hasIcon) << Describe(box);
@@ -333,5 +352,158 @@ TEST_P(LaunchEndToEndFails, ShowsTheErrorAndComesBackSaved)
 
 INSTANTIATE_TEST_SUITE_P(Launch, LaunchEndToEndFails, ::testing::ValuesIn(kFailCases),
                          [](const ::testing::TestParamInfo<FailCase> &info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// Where the settings file cannot be written: the disk is full, another program holds the file open, or a
+// file stands where the settings folder should be. Save says so and changes nothing; Launch Game asks
+// first, and starts the game with the old file only when told to.
+enum SavePlace
+{
+    FULL_DISK,
+    FILE_HELD_OPEN,
+    FOLDER_IS_A_FILE
+};
+
+struct SaveFailCase
+{
+    const char *name;
+    SavePlace place;
+};
+
+const SaveFailCase kSaveFailCases[] =
+{
+    { "FullDisk", FULL_DISK },
+    { "FileHeldOpen", FILE_HELD_OPEN },
+    { "FolderIsAFile", FOLDER_IS_A_FILE },
+};
+
+void PrintTo(const SaveFailCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+// Nearly a memory page long: on the small file system the file has no room to grow in place.
+const std::string kOldSettings = "[Sound]\r\nMASTER_VOLUME=20\r\nVOICE_VOLUME=7\r\n[Keys]\r\nJUMP=Space\r\nMACRO=" +
+                                 std::string(3950, 'x') + "\r\n";
+const char kLaunchQuestion[] = "\n\nStart the game with the settings already on file?";
+
+class LaunchEndToEndUnsaved : public LaunchEndToEnd, public ::testing::WithParamInterface<SaveFailCase>
+{
+protected:
+    void TearDown() override
+    {
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
+        if (!mounted.empty())
+        {
+            EXPECT_TRUE(RunHostCommand("umount -l '" + mounted + "'")) << "could not unmount " << mounted;
+        }
+        LaunchEndToEnd::TearDown();
+    }
+
+    // The one box the setup shows next; it must be owned by the main window.
+    SeenBox NextBox(HWND *box)
+    {
+        std::vector<HWND> boxes;
+        *box = NULL;
+        if (!WaitUntil([&]() { return !(boxes = MessageBoxesOf(setup.Pid())).empty(); }, kBoxTimeoutMs))
+            return SeenBox();
+        EXPECT_EQ(1u, boxes.size()) << "boxes at once";
+        *box = boxes[0];
+        EXPECT_TRUE(GetWindow(boxes[0], GW_OWNER) == window.Handle()) << "the box belongs to the main window";
+        return ReadMessageBox(boxes[0]);
+    }
+
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    std::string mounted;
+};
+
+TEST_P(LaunchEndToEndUnsaved, SaveReportsTheFailureAndLaunchAsksFirst)
+{
+    const SaveFailCase &c = GetParam();
+    Install(installFolder, BuiltGame());
+    ASSERT_FALSE(HasFatalFailure());
+    std::string kept = SettingsFile();
+    if (c.place == FOLDER_IS_A_FILE)
+    {
+        kept = SettingsFolder();
+        WriteText(kept, kOldSettings);
+    }
+    else
+    {
+        ASSERT_TRUE(CreateDirectoryA(SettingsFolder().c_str(), NULL));
+        if (c.place == FULL_DISK)
+        {
+            std::string host = HostPath(SettingsFolder());
+            ASSERT_FALSE(host.empty()) << "no host path for " << SettingsFolder();
+            if (!RunHostCommand("mount -t tmpfs -o size=64k tmpfs '" + host + "'"))
+                GTEST_SKIP() << "a small file system cannot be mounted here (not root?)";
+            mounted = host;
+        }
+        WriteText(kept, kOldSettings);
+        if (c.place == FULL_DISK)
+            RunHostCommand("dd if=/dev/zero of='" + mounted + "/filler' bs=4096; true");
+        if (c.place == FILE_HELD_OPEN)
+            holder = CreateFileA(kept.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    }
+    ASSERT_EQ(kOldSettings, ReadText(kept));
+    const std::string failure = "Unable to save the settings to\n" + SettingsFile();
+    ASSERT_TRUE(StartInstalled(installFolder, "", ""));
+    ChangeControls(window);
+
+    window.PostCommand(IDM_SAVE);
+    HWND box;
+    SeenBox seen = NextBox(&box);
+    EXPECT_EQ(kOldSettings, ReadText(kept)) << "after Save";
+    ASSERT_TRUE(box != NULL) << "Save showed no box";
+    EXPECT_EQ("Error", seen.caption) << Describe(seen);
+    EXPECT_EQ(failure, seen.text) << Describe(seen);
+    EXPECT_EQ(std::vector<std::string>(1, "OK"), seen.buttons) << Describe(seen);
+    EXPECT_TRUE(seen.hasIcon) << Describe(seen);
+    ASSERT_TRUE(PressButton(box, "OK"));
+    EXPECT_TRUE(WaitUntil([&]() { return MessageBoxesOf(setup.Pid()).empty() && window.Enabled(); }, kBoxTimeoutMs))
+        << "the box did not go";
+    EXPECT_TRUE(setup.Running() && window.Visible());
+
+    // No: nothing is started and the window is back. Yes: the launch goes on with the file as it was.
+    for (const char *answer : { "&No", "&Yes" })
+    {
+        SCOPED_TRACE(answer);
+        window.PostClick(IDC_LAUNCH_GAME);
+        seen = NextBox(&box);
+        ASSERT_TRUE(box != NULL) << "Launch Game asked nothing";
+        EXPECT_EQ("Error", seen.caption) << Describe(seen);
+        EXPECT_EQ(failure + kLaunchQuestion, seen.text) << Describe(seen);
+        std::vector<std::string> yesNo = { "&Yes", "&No" };
+        EXPECT_EQ(yesNo, seen.buttons) << Describe(seen);
+        EXPECT_TRUE(seen.hasIcon) << Describe(seen);
+        EXPECT_FALSE(PathExists(recordPath)) << "the game started before the answer";
+        if (lstrcmpA(answer, "&No") == 0)
+        {
+            window.PostCommand(IDC_LAUNCH_GAME);
+            EXPECT_FALSE(WaitUntil([&]() { return MessageBoxesOf(setup.Pid()).size() > 1; }, kQuietMs))
+                << "a command posted while the question was up started another launch";
+        }
+        ASSERT_TRUE(PressButton(box, answer));
+        if (lstrcmpA(answer, "&No") != 0)
+            continue;
+        EXPECT_TRUE(WaitUntil([&]() { return MessageBoxesOf(setup.Pid()).empty() && window.Visible(); },
+                              kBoxTimeoutMs)) << "the window did not come back";
+        EXPECT_TRUE(setup.Running());
+        EXPECT_FALSE(PathExists(recordPath)) << "a game started after No";
+    }
+    EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs)) << "after Yes";
+    std::vector<std::pair<std::string, std::string> > record = ReadRecord(recordPath);
+    EXPECT_EQ(c.place == FOLDER_IS_A_FILE ? "-1" : "20", RecordValue(record, "MASTER_VOLUME"))
+        << "the game read the settings already on file";
+    EXPECT_EQ(1u, ProcessesOf(installFolder + "\\game.exe").size()) << "games started";
+    EXPECT_EQ(kOldSettings, ReadText(kept)) << "after the launch";
+}
+
+INSTANTIATE_TEST_SUITE_P(Launch, LaunchEndToEndUnsaved, ::testing::ValuesIn(kSaveFailCases),
+                         [](const ::testing::TestParamInfo<SaveFailCase> &info) { return std::string(info.param.name); });
 
 }  // namespace

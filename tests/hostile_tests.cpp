@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -568,9 +569,29 @@ bool PlatformWouldWrite(const std::string &path)
 }
 
 const char kPlainFile[] = "[Sound]\r\nMASTER_VOLUME=20\r\nVOICE_VOLUME=7\r\n[Keys]\r\nJUMP=Space\r\n";
+const char kNoFolderText[] = "Unable to save the settings:\nthere is no settings folder.";
+
+std::string SaveErrorText(const std::string &settings)
+{
+    return "Unable to save the settings to\n" + settings;
+}
+
+// Every one of `saves` saves that could not write said so in one error box with `text`.
+void ExpectSaveErrors(const std::vector<SeenBox> &seen, size_t saves, const std::string &text)
+{
+    EXPECT_EQ(saves, seen.size()) << "error boxes";
+    for (const SeenBox &box : seen)
+    {
+        EXPECT_EQ("Error", box.caption);
+        EXPECT_EQ(text, box.text);
+        EXPECT_EQ(std::vector<std::string>(1, "OK"), box.buttons);
+        EXPECT_TRUE(box.hasIcon);
+    }
+}
 const SetupSettings kPlainFileLoads = { 20, 100, 100, 100, RENDERER_OPENGL, DISPLAY_FULLSCREEN, 1, 1, 0 };
 
-// The setup gets on with a file it may not write: Save and Reset go on working and the file is left alone.
+// The setup gets on with a file it may not write: each Save says that it failed, Reset goes on working
+// and the file is left alone.
 TEST_F(HostileFolder, UnwritableFileIsLeftAsItWas)
 {
     for (bool locked : { false, true })
@@ -601,7 +622,12 @@ TEST_F(HostileFolder, UnwritableFileIsLeftAsItWas)
         EXPECT_TRUE(IsWindow(window));
         ExpectInRange(g_settings);
         ExpectFormShows(window, g_settings);
-        EXPECT_TRUE(closer.seen.empty());
+        printf("%s: the platform would %swrite the file; %u error boxes\n", locked ? "held open" : "read-only",
+               writable ? "" : "not ", (unsigned)closer.seen.size());
+        if (writable)
+            EXPECT_TRUE(closer.seen.empty());
+        else
+            ExpectSaveErrors(closer.seen, 2, SaveErrorText(settings));
         CloseSetupWindow(window);
 
         if (holder != INVALID_HANDLE_VALUE)
@@ -644,7 +670,7 @@ std::vector<std::string> Tree(const std::string &folder)
 }
 
 // Where the settings file should be, something else already is: a folder named settings.ini, or a file
-// named like the settings folder. The setup starts with the defaults and its Save changes nothing.
+// named like the settings folder. The setup starts with the defaults; its Save changes nothing and says so.
 TEST_F(HostileFolder, SettingsPathTakenByAFolderOrAFile)
 {
     for (bool folderAsFile : { true, false })
@@ -673,7 +699,7 @@ TEST_F(HostileFolder, SettingsPathTakenByAFolderOrAFile)
         Save(window);
         EXPECT_EQ(1, g_settings.vsync);
         EXPECT_TRUE(IsWindow(window));
-        EXPECT_TRUE(closer.seen.empty());
+        ExpectSaveErrors(closer.seen, 2, SaveErrorText(g_locations.settingsFilePath));
         CloseSetupWindow(window);
 
         ExpectSameLines(before, Tree(appData));
@@ -994,7 +1020,7 @@ TEST_F(HostileAppDataFolder, LengthsEachSideOfBothLimits)
             EXPECT_TRUE(SameRecord(kDefaults, g_settings)) << Describe(g_settings);
             ExpectFormShows(window, g_settings);
             Save(window);
-            EXPECT_TRUE(closer.seen.empty());
+            ExpectSaveErrors(closer.seen, 1, kNoFolderText);
             CloseSetupWindow(window);
 
             // Only the settings folder is new, where it fits, and it is empty.

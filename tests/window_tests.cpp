@@ -546,4 +546,29 @@ TEST_F(SetupWindow, LaunchWithoutAGamePathReportsTheErrorAndComesBack)
     EXPECT_FALSE(PeekMessageA(&message, NULL, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
+// When "\game.exe" does not fit after the setup's folder, the game path keeps the bare folder: the launch
+// must not have the shell open that folder and call it a success.
+TEST_F(SetupWindow, LaunchWithTheBareFolderForAGamePathReportsTheError)
+{
+    const size_t ownLength = PATH_BUFFER_SIZE - sizeof("\\game.exe") + 1;
+    const std::string name(ownLength - folder.size() - 1, 'g');
+    const std::string own = folder + "\\" + name;
+    ASSERT_TRUE(CreateDirectoryA(own.c_str(), NULL)) << own;
+    SetFakeModulePath(own + "\\s.exe");
+    ASSERT_TRUE(Create());
+    ASSERT_EQ(own, g_locations.gameExecutablePath) << "the bare folder is kept";
+    ShowWindow(window, SW_SHOW);
+    MessageBoxCloser closer;
+    Command(IDC_LAUNCH_GAME, BN_CLICKED);
+    HWND opened = WaitForFolderWindow(name, 2000);
+    if (opened)
+        CloseFolderWindow(opened);
+    EXPECT_TRUE(opened == NULL) << "the shell opened the setup's folder";
+    ASSERT_EQ(1u, closer.seen.size()) << "only the setup's own message";
+    EXPECT_EQ("Unable to launch the game!\nPlease verify your installation.", closer.seen[0].text);
+    EXPECT_TRUE(IsWindowVisible(window));
+    MSG message;
+    EXPECT_FALSE(PeekMessageA(&message, NULL, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the launch counted as a success";
+}
+
 } // namespace
