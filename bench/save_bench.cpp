@@ -1,6 +1,6 @@
-/* SaveSettings against the bare platform calls it makes: the same 16 keys written with
-   WritePrivateProfileStringA in a loop, on the same settings file that also holds 5,000 keys of
-   other sections. Before every run the file is put back byte for byte, so each run starts alike.
+/* SaveSettings against the 16 direct writes it replaces: the same keys written with
+   WritePrivateProfileStringA in a loop straight into the settings file, which also holds 5,000 keys of
+   other sections. SaveSettings writes them into a copy and puts the copy in place. Before every run the file is put back byte for byte, so each run starts alike.
    Usage: bench_save.exe [RUNS]
    Two cases: every value differs from the file's (each write changes the file), and every value
    already there (each write is a no-op for the platform). */

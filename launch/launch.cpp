@@ -36,13 +36,15 @@ void OnLaunchGameCommand(HWND window)
 }
 
 /* Only the game beside the setup is started: an empty path, or the bare folder kept when the game's name
-   did not fit, would have the shell open a folder and call that a success. */
+   did not fit, would have the shell open a folder and call that a success. The name is the one appended
+   to the setup's folder; a folder that happens to bear it is still a folder. */
 static BOOL IsGamePath(const char *path)
 {
     int length = lstrlenA(path);
     DWORD attributes;
 
-    if (length <= (int)GAME_NAME_SUFFIX_LENGTH || lstrcmpiA(path + length - GAME_NAME_SUFFIX_LENGTH, GAME_NAME_SUFFIX) != 0)
+    if (length <= (int)GAME_NAME_SUFFIX_LENGTH ||
+        lstrcmpA(path + length - GAME_NAME_SUFFIX_LENGTH, GAME_NAME_SUFFIX) != 0)
         return FALSE;
     attributes = GetFileAttributesA(path);
     return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -62,7 +64,8 @@ BOOL LaunchGame(HWND window)
 
     /* Hidden first, so the game never starts behind a window that still takes clicks. */
     ShowWindow(window, SW_HIDE);
-    if (IsGamePath(request.lpFile) && ShellExecuteExA(&request) && (INT_PTR)request.hInstApp > SHELL_SUCCESS_THRESHOLD)
+    if (IsGamePath(request.lpFile) && ShellExecuteExA(&request) &&
+        (INT_PTR)request.hInstApp > SHELL_SUCCESS_THRESHOLD)
     {
         WaitForInputIdle(request.hProcess, LAUNCH_IDLE_TIMEOUT_MS);
         CloseHandle(request.hProcess);

@@ -9,9 +9,10 @@
 #define SAVE_LOCK_TIMEOUT_MS 5000
 #define SAVE_TRIES 20
 #define SAVE_RETRY_DELAY_MS 25
-#define TEMP_EXTENSION "tmp"
-#define TEMP_EXTENSION_LENGTH 3
-/* Larger than any cluster a disk uses. */
+#define SETTINGS_EXTENSION ".ini"
+#define SETTINGS_EXTENSION_LENGTH 4
+#define TEMP_EXTENSION ".tmp"
+/* More than the cluster of any disk formatted the usual way. */
 #define MIN_FREE_BYTES (64u * 1024)
 
 /* How a key's value comes from the record when saving, and is brought into range when loading. */
@@ -147,26 +148,21 @@ static BOOL WriteKeys(const SetupSettings *settings, const char *path)
 }
 
 /* The store does not check its own writes: on a full disk it leaves the file cut short and still reports
-   success. A write that ran out of room leaves the disk with less than a cluster free, so a disk found
-   that full afterwards fails the save, whatever the store said. */
-static BOOL RoomLeftBeside(const char *path)
+   success. A write that ran out of room leaves less free than the cluster it needed, so a disk found that
+   full afterwards fails the save, whatever the store said. */
+static BOOL RoomLeftOnDisk(void)
 {
-    char folder[PATH_BUFFER_SIZE];
     ULARGE_INTEGER available;
-    int i;
 
-    lstrcpynA(folder, path, PATH_BUFFER_SIZE);
-    for (i = lstrlenA(folder); i > 0 && folder[i] != '\\'; i--)
-        ;
-    folder[i + 1] = '\0';
-    return GetDiskFreeSpaceExA(folder, &available, NULL, NULL) && available.QuadPart >= MIN_FREE_BYTES;
+    return GetDiskFreeSpaceExA(g_locations.configFolder, &available, NULL, NULL) &&
+           available.QuadPart >= MIN_FREE_BYTES;
 }
 
 /* Another program's brief open of the file (a reader, or its own write) makes a copy or a replacement fail
    for a moment; a program that keeps it open makes the save fail. */
 static BOOL IsBriefConflict(DWORD error)
 {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
 }
 
 /* Open for reading, sharing only reading: while the copy is made and written, no other program can
@@ -206,17 +202,17 @@ static void RemoveTemp(const char *temp)
     DeleteFileA(temp);
 }
 
-/* The copy sits beside the settings file with "tmp" for its extension: it fits wherever the file does,
-   is never read as settings, and a crash leaves at most this one file, which the next save replaces. */
+/* The copy sits beside the settings file, named like it but for the extension: it fits wherever the file
+   does, is never read as settings, and a crash leaves at most this one file, which the next save replaces. */
 static BOOL MakeTempPath(char *temp)
 {
-    int length = lstrlenA(g_locations.settingsFilePath);
+    int stem = lstrlenA(g_locations.settingsFilePath) - SETTINGS_EXTENSION_LENGTH;
 
-    lstrcpynA(temp, g_locations.settingsFilePath, PATH_BUFFER_SIZE);
-    if (length <= TEMP_EXTENSION_LENGTH || temp[length - TEMP_EXTENSION_LENGTH - 1] != '.')
+    if (stem <= 0 || lstrcmpA(g_locations.settingsFilePath + stem, SETTINGS_EXTENSION) != 0)
         return FALSE;
-    lstrcpyA(temp + length - TEMP_EXTENSION_LENGTH, TEMP_EXTENSION);
-    return lstrcmpiA(temp, g_locations.settingsFilePath) != 0;
+    lstrcpynA(temp, g_locations.settingsFilePath, stem + 1);
+    lstrcatA(temp, TEMP_EXTENSION);
+    return TRUE;
 }
 
 /* The keys go into a copy of the file, which then replaces it in one step; on any failure the copy goes
@@ -233,7 +229,7 @@ static BOOL SaveThroughCopy(const SetupSettings *settings, const char *temp)
     written = (held == INVALID_HANDLE_VALUE || CopyFileA(path, temp, FALSE)) && WriteKeys(settings, temp);
     /* Makes the store write out what it may still hold of the copy, and drop it. */
     WritePrivateProfileStringA(NULL, NULL, NULL, temp);
-    written = written && RoomLeftBeside(temp);
+    written = written && RoomLeftOnDisk();
     if (held != INVALID_HANDLE_VALUE)
         CloseHandle(held);
     written = written && PutInPlace(temp, path);
@@ -270,5 +266,5 @@ void FormatSaveFailure(char *text)
     if (HasSettingsFile())
         wsprintfA(text, SAVE_FAILURE_FORMAT, g_locations.settingsFilePath);
     else
-        lstrcpyA(text, SAVE_FAILURE_NO_FOLDER_TEXT);
+        lstrcpynA(text, SAVE_FAILURE_NO_FOLDER_TEXT, SAVE_FAILURE_TEXT_SIZE);
 }

@@ -246,4 +246,62 @@ TEST_F(SettingsFile, EmptyPathLoadsDefaultsAndSavesNothing)
     EXPECT_FALSE(PathExists(std::string(windows) + "\\settings.ini"));
 }
 
+enum Obstacle
+{
+    HELD_OPEN,          // another program keeps the file open
+    FILE_IS_A_FOLDER,
+    FOLDER_MISSING
+};
+
+// A save that cannot write reports it, leaves the file exactly as it was, and leaves no copy behind.
+TEST_F(SettingsFile, FailedSaveReportsItAndLeavesTheFileAsItWas)
+{
+    const char stored[] = "[Sound]\r\nMASTER_VOLUME=20\r\n[Keys]\r\nJUMP=Space\r\n";
+    const struct { const char *name; Obstacle obstacle; } cases[] =
+    {
+        { "held open", HELD_OPEN }, { "settings.ini is a folder", FILE_IS_A_FOLDER }, { "no folder", FOLDER_MISSING },
+    };
+    SetupSettings settings = { 40, 30, 20, 10, RENDERER_GLIDE, DISPLAY_BORDERLESS, 3, 0, 1 };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        std::string place = folder + "\\" + c.name;
+        std::string file = place + "\\settings.ini";
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        if (c.obstacle != FOLDER_MISSING)
+            CreateDirectoryA(place.c_str(), NULL);
+        if (c.obstacle == FILE_IS_A_FOLDER)
+            CreateDirectoryA(file.c_str(), NULL);
+        if (c.obstacle == HELD_OPEN)
+        {
+            WriteText(file, stored);
+            holder = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        }
+        UseSettingsFile(file);
+        EXPECT_EQ(0, SaveSettings(&settings));
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
+        if (c.obstacle == HELD_OPEN)
+        {
+            EXPECT_EQ(stored, ReadText(file));
+        }
+        EXPECT_FALSE(PathExists(place + "\\settings.tmp")) << "the copy was left behind";
+    }
+}
+
+// A copy left behind by a crash is never read as settings, and the next save replaces it.
+TEST_F(SettingsFile, CopyLeftByACrashIsNeverReadAndGoesWithTheNextSave)
+{
+    std::string copy = folder + "\\settings.tmp";
+    WriteText(path, "[Sound]\r\nMASTER_VOLUME=20\r\n");
+    WriteText(copy, "[Sound]\r\nMASTER_VOLUME=99\r\nHALF_WRIT");
+    SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(20, LoadSettings().masterVolume);
+    SetupSettings settings = { 40, 30, 20, 10, RENDERER_GLIDE, DISPLAY_BORDERLESS, 3, 0, 1 };
+    ASSERT_EQ(1, SaveSettings(&settings));
+    EXPECT_FALSE(PathExists(copy));
+    EXPECT_EQ(16u, IniKeys(path).size());
+    EXPECT_EQ(40u, GetPrivateProfileIntA("Sound", "MASTER_VOLUME", 0, path.c_str()));
+}
+
 } // namespace

@@ -143,6 +143,10 @@ void UseSettingsFile(const std::string &path)
 {
     ZeroMemory(g_locations.settingsFilePath, PATH_BUFFER_SIZE);
     lstrcpynA(g_locations.settingsFilePath, path.c_str(), PATH_BUFFER_SIZE);
+    // As the setup has them: the settings file in the settings folder.
+    std::string folder = path.substr(0, path.rfind('\\') == std::string::npos ? 0 : path.rfind('\\'));
+    ZeroMemory(g_locations.configFolder, PATH_BUFFER_SIZE);
+    lstrcpynA(g_locations.configFolder, folder.c_str(), PATH_BUFFER_SIZE);
 }
 
 std::vector<std::string> TextLines(const std::string &text)

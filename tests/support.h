@@ -42,7 +42,7 @@ std::string ReadText(const std::string &path);
 void WriteText(const std::string &path, const std::string &text);
 bool PathExists(const std::string &path);
 
-// The settings file at `folder`\settings.ini, as the settings code will use it.
+// The settings file at `path`, and the folder that holds it, as the settings code will use them.
 void UseSettingsFile(const std::string &path);
 
 // The lines of `text`, split at line feeds, without their carriage returns.
