@@ -16,7 +16,11 @@ const DWORD kSaveTimeoutMs = 20000;
 const DWORD kExitTimeoutMs = 15000;
 const unsigned kKillSeed = 20261210;
 const int kKills = 30;
+// Kills land from the command up to a little beyond the save's length, since its last step matters most.
+const double kKillRange = 1.2;
 const int kConcurrentRounds = 30;
+// A game's write lands somewhere in the first this many milliseconds of the setup's save.
+const unsigned kGameDelayRangeMs = 40;
 
 // The keys the setup owns as an older save left them; the form then shows other values.
 const char *const kOldOwnKeys[] =
@@ -95,6 +99,14 @@ double NowMs()
     return now.QuadPart * 1000.0 / frequency.QuadPart;
 }
 
+// Waits without giving up the processor, for delays finer than the scheduler's.
+void SpinFor(double ms)
+{
+    double start = NowMs();
+    while (NowMs() - start < ms)
+        ;
+}
+
 class SaveEndToEnd : public EndToEndTest
 {
 protected:
@@ -143,6 +155,7 @@ TEST_F(SaveEndToEnd, KilledAtRandomMomentsLeavesTheOldFileOrTheNewOne)
     ASSERT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
 
     std::mt19937 random(kKillSeed);
+    std::uniform_real_distribution<double> moment(0.0, kKillRange * saveMs);
     int oldFiles = 0, newFiles = 0, damaged = 0;
     std::vector<std::string> damage;
     for (int kill = 0; kill < kKills; kill++)
@@ -150,12 +163,9 @@ TEST_F(SaveEndToEnd, KilledAtRandomMomentsLeavesTheOldFileOrTheNewOne)
         WriteText(SettingsFile(), oldText);
         ASSERT_TRUE(StartSetup(BuiltSetup()));
         StartOnOldFile(setup, window, 42);
-        // A little beyond the save's length, since its last step is the one that matters most.
-        double delayMs = saveMs * (random() % 1200) / 1000.0;
+        double delayMs = moment(random);
         window.PostCommand(IDM_SAVE);
-        double posted = NowMs();
-        while (NowMs() - posted < delayMs)
-            ;
+        SpinFor(delayMs);
         setup.Kill();
         std::string got = ReadText(SettingsFile());
         if (got == oldText)
@@ -239,9 +249,7 @@ TEST_F(SaveEndToEnd, ConcurrentWritersLeaveOneCompleteFile)
         BOOL gameWrote = FALSE;
         if (gameWrites)
         {
-            double posted = NowMs(), delayMs = (random() % 40);
-            while (NowMs() - posted < delayMs)
-                ;
+            SpinFor(random() % kGameDelayRangeMs);
             gameWrote = WritePrivateProfileStringA("Game", "ROUND", std::to_string(round).c_str(),
                                                    SettingsFile().c_str());
         }
