@@ -236,6 +236,7 @@ int main(int argc, char **argv)
     GetTempPathA(MAX_PATH, folder);
     wsprintfA(folder + lstrlenA(folder), "qvbench-save-%lu", GetCurrentProcessId());
     CreateDirectoryA(folder, NULL);
+    lstrcpyA(g_locations.configFolder, folder);
     wsprintfA(g_locations.settingsFilePath, "%s\\settings.ini", folder);
 
     BuildDisplayModeCatalogueWith(FakeEnumDisplaySettings);

@@ -196,6 +196,20 @@ static BOOL PutInPlace(const char *temp, const char *path)
     }
 }
 
+/* The copy's bytes reach the disk before the rename does: a power cut must not leave a settings file that
+   the rename made but whose bytes were never written. */
+static BOOL FlushToDisk(const char *path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    BOOL flushed;
+
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    flushed = FlushFileBuffers(file);
+    CloseHandle(file);
+    return flushed;
+}
+
 static void RemoveTemp(const char *temp)
 {
     SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
@@ -229,7 +243,7 @@ static BOOL SaveThroughCopy(const SetupSettings *settings, const char *temp)
     written = (held == INVALID_HANDLE_VALUE || CopyFileA(path, temp, FALSE)) && WriteKeys(settings, temp);
     /* Makes the store write out what it may still hold of the copy, and drop it. */
     WritePrivateProfileStringA(NULL, NULL, NULL, temp);
-    written = written && RoomLeftOnDisk();
+    written = written && RoomLeftOnDisk() && FlushToDisk(temp);
     if (held != INVALID_HANDLE_VALUE)
         CloseHandle(held);
     written = written && PutInPlace(temp, path);
