@@ -52,12 +52,27 @@ protected:
     HMODULE module = NULL;
 };
 
-TEST_F(SetupModule, HoldsOnlyTheIconAndTheVersionBlock)
+TEST_F(SetupModule, HoldsOnlyTheIconTheVersionBlockAndTheManifest)
 {
     std::set<ULONG_PTR> types;
     EnumResourceTypesA(module, CollectType, (LONG_PTR)&types);
-    const std::set<ULONG_PTR> expected = { (ULONG_PTR)RT_ICON, (ULONG_PTR)RT_GROUP_ICON, (ULONG_PTR)RT_VERSION };
-    EXPECT_EQ(expected, types) << "no manifest, dialog, menu, string or accelerator resources";
+    const std::set<ULONG_PTR> expected = { (ULONG_PTR)RT_ICON, (ULONG_PTR)RT_GROUP_ICON, (ULONG_PTR)RT_VERSION,
+                                           (ULONG_PTR)RT_MANIFEST };
+    EXPECT_EQ(expected, types) << "no dialog, menu, string or accelerator resources";
+}
+
+// Asks to run as the user who started it, so the system does not take "setup" for an installer and ask
+// for an administrator; and nothing else: no common controls of a later look, no DPI awareness.
+TEST_F(SetupModule, ManifestAsksOnlyToRunAsTheInvoker)
+{
+    HRSRC found = FindResourceA(module, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST);
+    ASSERT_TRUE(found != NULL) << "no manifest with the identifier 1";
+    std::string manifest((const char *)LockResource(LoadResource(module, found)), SizeofResource(module, found));
+    EXPECT_NE(std::string::npos, manifest.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"))
+        << manifest;
+    for (const char *absent : { "dependency", "Common-Controls", "dpiAware", "requireAdministrator",
+                                "highestAvailable" })
+        EXPECT_EQ(std::string::npos, manifest.find(absent)) << absent << " in:\n" << manifest;
 }
 
 TEST_F(SetupModule, IconGroup101HasFourSixteenColourImages)
