@@ -1,6 +1,6 @@
 // The real setup.exe, started as its own process and driven through its window: first start, the
-// window's shape and place, a stored file brought into range, Save, leaving without saving, About, and
-// libraries planted beside it.
+// window's shape and place, a stored file brought into range, Save, leaving without saving, About, what
+// another program set on the form, and libraries planted beside it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -123,6 +123,34 @@ TEST_F(EndToEndWindow, FirstStartCreatesTheFolderAndShowsTheDefaultsInACentredWi
     window.Close();
     EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
     EXPECT_FALSE(PathExists(SettingsFile())) << "closing must not write " << SettingsFile();
+}
+
+// Another program may widen a slider's range or add an item to the list; Save still writes only values
+// the game accepts.
+TEST_F(EndToEndWindow, SaveBringsWhatAnotherProgramSetIntoRange)
+{
+    ASSERT_TRUE(StartSetup(BuiltSetup()));
+    std::vector<std::string> labels = window.ResolutionLabels();
+    ASSERT_FALSE(labels.empty()) << "the display reports no mode";
+    window.Send(IDC_MASTER_VOLUME, TBM_SETRANGEMAX, TRUE, 99999);
+    window.SetSliderPosition(IDC_MASTER_VOLUME, 99999);
+    window.Send(IDC_MUSIC_VOLUME, TBM_SETRANGEMIN, TRUE, -50);
+    window.SetSliderPosition(IDC_MUSIC_VOLUME, -50);
+    DWORD_PTR added = 0;
+    SendMessageTimeoutW(window.Control(IDC_RESOLUTION), CB_ADDSTRING, 0, (LPARAM)L"12345 x 678", SMTO_ABORTIFHUNG,
+                        kCommandTimeoutMs, &added);
+    window.Select((int)added);
+    ASSERT_EQ(99999, window.SliderPosition(IDC_MASTER_VOLUME));
+    ASSERT_EQ(-50, window.SliderPosition(IDC_MUSIC_VOLUME));
+    ASSERT_EQ((int)labels.size(), window.Selection()) << "the added item is selected";
+
+    window.PostCommand(IDM_SAVE);
+    // The reset values, but for the volumes at the ends of their range and the first resolution.
+    std::vector<std::string> expected = SavedKeys(Form(100, 100, 100, 0, 0, 1, labels, 0, 1, 0)), got;
+    EXPECT_TRUE(WaitUntil([&]() { return (got = IniKeys(SettingsFile())) == expected; }, kCommandTimeoutMs))
+        << "expected the keys:" << Joined(expected) << "\ngot:" << Joined(got);
+    window.Close();
+    EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
 }
 
 const char *const kPlantedLibraries[] = { "comctl32", "uxtheme", "msimg32" };
