@@ -14,7 +14,7 @@ HINSTANCE g_instance;
 static const StartupQueries kPlatformQueries =
 {
     QueryAppDataFolder,
-    GetModuleFileNameA,
+    GetModuleFileNameW,
     EnumDisplaySettingsA,
 };
 
