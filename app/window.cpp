@@ -131,12 +131,18 @@ static BOOL RegisterSetupClass(HINSTANCE instance)
     return RegisterClassA(&windowClass) != 0;
 }
 
-/* Wine's own libraries take these in by name as they draw, looking beside the program whatever the search
-   allows; loaded from the system folder first, they are found in place. */
-static const char *const kPinnedLibraries[] = { "uxtheme.dll", "msimg32.dll" };
+/* Loaded here from the system folder, with what they import, before anything else loads: first the
+   libraries the setup binds at its first call into them (it imports only kernel32 at start-up), then two
+   that Wine's own libraries take in by name as they draw, looking beside the program whatever the search
+   allows. Each is then found in place. */
+static const char *const kPinnedLibraries[] =
+{
+    "user32.dll", "shell32.dll", "ole32.dll", "uxtheme.dll", "msimg32.dll"
+};
 
 /* Libraries come from the system folder only: one planted beside the setup, or in the current folder,
-   under a system library's name would otherwise run inside it. */
+   under a system library's name would otherwise run inside it. Nothing may call into user32, shell32 or
+   ole32 before this. */
 static void RestrictLibrarySearch(void)
 {
     unsigned i;

@@ -153,7 +153,7 @@ TEST_F(EndToEndWindow, SaveBringsWhatAnotherProgramSetIntoRange)
     EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
 }
 
-const char *const kPlantedLibraries[] = { "comctl32", "uxtheme", "msimg32" };
+const char *const kPlantedLibraries[] = { "comctl32", "version", "uxtheme", "msimg32" };
 
 // While alive, Wine takes these libraries for the program `exe` (a file name) from a file beside it when
 // there is one, as Windows does for libraries that are not known ones; by default Wine takes its own.
@@ -174,9 +174,7 @@ private:
 };
 
 // Libraries planted where the setup lies, which is also its current folder, under the names of system
-// libraries that are not known ones: none is loaded, and the setup works with the system's own. Left out:
-// version.dll, which Wine's own user32 imports and which Wine, before any code of the program runs, looks
-// for beside the program (on Windows user32 is a known library and imports no such thing).
+// libraries that are not known ones: none is loaded, and the setup works with the system's own.
 TEST_F(EndToEndWindow, LibrariesPlantedBesideTheSetupAreNeverLoaded)
 {
     std::string folder = TempFolder("qv-planted");
