@@ -16,9 +16,10 @@ static LPSTR CommandLineArguments(void)
     return arguments;
 }
 
-/* The process starts here, not in the C runtime's start-up: the setup uses nothing that needs it (no
-   static constructors, no thread-local data, no C stream or heap), and without it the program is a third
-   smaller. The show command is the one the process was started with, as the runtime would hand it on. */
+/* The process starts here, not in the C runtime's start-up: the setup uses nothing that needs it, and
+   without it the program is a third smaller. So no global may need a constructor, and no thread-local
+   data, atexit or C stream may be used: nothing would set them up. The show command is the one the
+   process was started with, as the runtime would hand it on. */
 extern "C" void WINAPI SetupEntry(void)
 {
     STARTUPINFOA startup;
