@@ -1,6 +1,32 @@
 #include "app/window.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand)
+/* What follows the program's own name on the command line: WinMain's command line. */
+static LPSTR CommandLineArguments(void)
 {
-    return SetupWinMain(instance, previous, commandLine, showCommand);
+    LPSTR arguments = GetCommandLineA();
+    BOOL quoted = FALSE;
+
+    for (; *arguments && (quoted || (*arguments != ' ' && *arguments != '\t')); arguments++)
+    {
+        if (*arguments == '"')
+            quoted = !quoted;
+    }
+    while (*arguments == ' ' || *arguments == '\t')
+        arguments++;
+    return arguments;
+}
+
+/* The process starts here, not in the C runtime's start-up: the setup uses nothing that needs it, and
+   without it the program is a third smaller. So no global may need a constructor, and no thread-local
+   data, atexit or C stream may be used: nothing would set them up. The show command is the one the
+   process was started with, as the runtime would hand it on. */
+extern "C" void WINAPI SetupEntry(void)
+{
+    STARTUPINFOA startup;
+    int showCommand = SW_SHOWDEFAULT;
+
+    GetStartupInfoA(&startup);
+    if (startup.dwFlags & STARTF_USESHOWWINDOW)
+        showCommand = startup.wShowWindow;
+    ExitProcess(SetupWinMain(GetModuleHandleA(NULL), NULL, CommandLineArguments(), showCommand));
 }

@@ -1,5 +1,6 @@
 #include "app/window.h"
 #include <commctrl.h>
+#include <objbase.h>
 
 #include "app/commands.h"
 #include "form/binding.h"
@@ -13,7 +14,7 @@ HINSTANCE g_instance;
 static const StartupQueries kPlatformQueries =
 {
     QueryAppDataFolder,
-    GetModuleFileNameA,
+    GetModuleFileNameW,
     EnumDisplaySettingsA,
 };
 
@@ -130,6 +131,44 @@ static BOOL RegisterSetupClass(HINSTANCE instance)
     return RegisterClassA(&windowClass) != 0;
 }
 
+/* Loaded here from the system folder, with what they import, before anything else loads: first the
+   libraries the setup binds at its first call into them (it imports only kernel32 at start-up), then two
+   that Wine's own libraries take in by name as they draw, looking beside the program whatever the search
+   allows. Each is then found in place. */
+static const char *const kPinnedLibraries[] =
+{
+    "user32.dll", "shell32.dll", "ole32.dll", "uxtheme.dll", "msimg32.dll"
+};
+
+/* Libraries come from the system folder only: one planted beside the setup, or in the current folder,
+   under a system library's name would otherwise run inside it. Nothing may call into user32, shell32 or
+   ole32 before this. */
+static void RestrictLibrarySearch(void)
+{
+    unsigned i;
+
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryA("");
+    for (i = 0; i < sizeof(kPinnedLibraries) / sizeof(kPinnedLibraries[0]); i++)
+        LoadLibraryExA(kPinnedLibraries[i], NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+typedef void (WINAPI *InitCommonControlsFn)(void);
+
+/* The common controls are not a known system library: imported, they would be looked for beside the
+   setup first. */
+static void InitCommonControlsFromSystem(void)
+{
+    HMODULE library = LoadLibraryExA("comctl32.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    InitCommonControlsFn initCommonControls;
+
+    if (!library)
+        return;
+    initCommonControls = (InitCommonControlsFn)GetProcAddress(library, "InitCommonControls");
+    if (initCommonControls)
+        initCommonControls();
+}
+
 static void CentreOnScreen(HWND window)
 {
     RECT frame;
@@ -151,7 +190,10 @@ int SetupWinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int 
     (void)previous;
     (void)commandLine;
     g_instance = instance;
-    InitCommonControls();
+    RestrictLibrarySearch();
+    InitCommonControlsFromSystem();
+    /* The shell asks that a thread which has it open anything first set up COM this way. */
+    CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     if (!RegisterSetupClass(instance))
         return 0;
 

@@ -77,6 +77,16 @@ static int ReadRadioGroup(HWND window, int first)
     return RADIO_GROUP_SIZE - 1;
 }
 
+/* Another program can widen a slider's range; the record holds percentages only. */
+static int ReadVolume(HWND slider)
+{
+    int position = (int)SendMessageA(slider, TBM_GETPOS, 0, 0);
+
+    if (position < VOLUME_MIN)
+        return VOLUME_MIN;
+    return position > VOLUME_MAX ? VOLUME_MAX : position;
+}
+
 void ReadSettingsFromForm(HWND window, SetupSettings *settings)
 {
     HWND list;
@@ -88,7 +98,7 @@ void ReadSettingsFromForm(HWND window, SetupSettings *settings)
     {
         HWND slider = GetDlgItem(window, kSliders[i].id);
         if (slider)
-            settings->*kSliders[i].field = (int)SendMessageA(slider, TBM_GETPOS, 0, 0);
+            settings->*kSliders[i].field = ReadVolume(slider);
     }
     for (i = 0; i < COUNT_OF(kRadioGroups); i++)
         settings->*kRadioGroups[i].field = ReadRadioGroup(window, kRadioGroups[i].id);
@@ -96,7 +106,8 @@ void ReadSettingsFromForm(HWND window, SetupSettings *settings)
     if (list)
     {
         LRESULT selection = SendMessageA(list, CB_GETCURSEL, 0, 0);
-        settings->resolutionIndex = selection == CB_ERR ? 0 : (int)selection;
+        /* No selection, or an item another program added, reads as the first entry, as Apply repairs it. */
+        settings->resolutionIndex = selection < 0 || selection >= g_catalogue.count ? 0 : (int)selection;
     }
     for (i = 0; i < COUNT_OF(kCheckBoxes); i++)
         settings->*kCheckBoxes[i].field = IsDlgButtonChecked(window, kCheckBoxes[i].id) == BST_CHECKED;

@@ -16,44 +16,75 @@ static BOOL AppendIfFits(char *path, const char *suffix)
 }
 
 /* Position 0 is never cut, so a bare "\name" keeps its backslash. */
-static void CutAtLastBackslash(char *path)
+static void CutAtLastBackslash(WCHAR *path)
 {
     int i;
 
-    for (i = lstrlenA(path); i >= 1; i--)
+    for (i = lstrlenW(path); i >= 1; i--)
     {
-        if (path[i] == '\\')
+        if (path[i] == L'\\')
         {
-            path[i] = '\0';
+            path[i] = L'\0';
             return;
         }
     }
 }
 
-/* The setup's own folder; FALSE (and `folder` empty) when its path is unavailable or cut short. */
+/* `wide` in the ANSI code page, into `path` (PATH_BUFFER_SIZE bytes); FALSE, with `path` empty, when a
+   letter has no exact equivalent there: written as "?", or as a look-alike (a Polish L with stroke as a
+   plain L), the path would name no folder, or somebody else's. */
+static BOOL ExactAnsiPath(const WCHAR *wide, char *path)
+{
+    UINT codePage = GetACP();
+    /* UTF-8 writes every letter, and takes neither the flag nor the question. */
+    BOOL utf8 = codePage == CP_UTF8;
+    BOOL defaulted = FALSE;
+
+    ZeroMemory(path, PATH_BUFFER_SIZE);
+    if (WideCharToMultiByte(codePage, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, wide, -1, path,
+                            PATH_BUFFER_SIZE, NULL, utf8 ? NULL : &defaulted) > 0 && !defaulted)
+        return TRUE;
+    ZeroMemory(path, PATH_BUFFER_SIZE);
+    return FALSE;
+}
+
+/* A path the ANSI functions reach: as named, else its short form, which the system writes in plain letters.
+   FALSE, with `path` empty, when neither can be had (the volume keeps no short names, or the folder is gone). */
+static BOOL ToAnsiPath(const WCHAR *wide, char *path)
+{
+    WCHAR shortForm[PATH_BUFFER_SIZE];
+    DWORD length;
+
+    if (ExactAnsiPath(wide, path))
+        return TRUE;
+    length = GetShortPathNameW(wide, shortForm, PATH_BUFFER_SIZE);
+    return length > 0 && length < PATH_BUFFER_SIZE && ExactAnsiPath(shortForm, path);
+}
+
+/* The setup's own folder; FALSE (and `folder` empty) when its path is unavailable, cut short, or out of
+   reach of the ANSI functions. */
 static BOOL GetOwnFolder(char *folder, ModuleFileNameFn moduleFileName)
 {
+    WCHAR path[PATH_BUFFER_SIZE];
     DWORD length;
 
     ZeroMemory(folder, PATH_BUFFER_SIZE);
-    length = moduleFileName(NULL, folder, PATH_BUFFER_SIZE);
+    ZeroMemory(path, sizeof(path));
+    length = moduleFileName(NULL, path, PATH_BUFFER_SIZE);
     if (length == 0 || length >= PATH_BUFFER_SIZE)
-    {
-        ZeroMemory(folder, PATH_BUFFER_SIZE);
         return FALSE;
-    }
-    CutAtLastBackslash(folder);
-    return TRUE;
+    CutAtLastBackslash(path);
+    return ToAnsiPath(path, folder);
 }
 
-BOOL QueryAppDataFolder(char *folder)
+BOOL QueryAppDataFolder(WCHAR *folder)
 {
     LPITEMIDLIST items;
     BOOL converted;
 
     if (FAILED(SHGetSpecialFolderLocation(NULL, CSIDL_APPDATA, &items)))
         return FALSE;
-    converted = SHGetPathFromIDListA(items, folder);
+    converted = SHGetPathFromIDListW(items, folder);
     CoTaskMemFree(items);
     return converted;
 }
@@ -61,10 +92,12 @@ BOOL QueryAppDataFolder(char *folder)
 BOOL ResolveLocationsWith(HWND owner, AppDataFolderFn appDataFolder, ModuleFileNameFn moduleFileName)
 {
     SetupLocations *at = &g_locations;
+    WCHAR appData[PATH_BUFFER_SIZE];
 
     at->useProductSubfolder = 1;
-    ZeroMemory(at->baseFolder, PATH_BUFFER_SIZE);
-    if (!appDataFolder(at->baseFolder))
+    ZeroMemory(appData, sizeof(appData));
+    /* A folder the ANSI functions cannot reach counts as none: the settings then go beside the setup. */
+    if (!appDataFolder(appData) || !ToAnsiPath(appData, at->baseFolder))
     {
         if (!GetOwnFolder(at->baseFolder, moduleFileName))
         {
@@ -94,7 +127,7 @@ BOOL ResolveLocationsWith(HWND owner, AppDataFolderFn appDataFolder, ModuleFileN
 
 BOOL ResolveLocations(HWND owner)
 {
-    return ResolveLocationsWith(owner, QueryAppDataFolder, GetModuleFileNameA);
+    return ResolveLocationsWith(owner, QueryAppDataFolder, GetModuleFileNameW);
 }
 
 void EnsureConfigFolder(void)

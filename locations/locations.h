@@ -23,12 +23,14 @@ struct SetupLocations
 
 extern SetupLocations g_locations;
 
-/* Fills `folder` (PATH_BUFFER_SIZE bytes) with the user's application-data folder; FALSE when there is none. */
-typedef BOOL (*AppDataFolderFn)(char *folder);
-/* Same shape as GetModuleFileNameA. */
-typedef DWORD (WINAPI *ModuleFileNameFn)(HMODULE module, LPSTR path, DWORD size);
+/* Both are asked in UTF-16, so a folder named outside the ANSI code page comes back whole and can still be
+   turned into a path the ANSI functions reach. */
+/* Fills `folder` (PATH_BUFFER_SIZE characters) with the user's application-data folder; FALSE when there is none. */
+typedef BOOL (*AppDataFolderFn)(WCHAR *folder);
+/* Same shape as GetModuleFileNameW. */
+typedef DWORD (WINAPI *ModuleFileNameFn)(HMODULE module, LPWSTR path, DWORD size);
 
-BOOL QueryAppDataFolder(char *folder);
+BOOL QueryAppDataFolder(WCHAR *folder);
 
 /* FALSE after the start-up error box, owned by `owner`, has been shown. */
 BOOL ResolveLocationsWith(HWND owner, AppDataFolderFn appDataFolder, ModuleFileNameFn moduleFileName);

@@ -25,6 +25,14 @@ std::string Lower(std::string text)
     return text;
 }
 
+// For messages only: letters outside the ANSI code page come out as "?".
+std::string Narrow(const std::wstring &text)
+{
+    char bytes[1024] = "";
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, bytes, sizeof(bytes), NULL, NULL);
+    return bytes;
+}
+
 std::string WithoutTrailingSlash(std::string path)
 {
     while (path.size() > 3 && path[path.size() - 1] == '\\')
@@ -133,7 +141,55 @@ std::string SettingsFile() { return SettingsFolder() + "\\settings.ini"; }
 
 bool CopyProgram(const std::string &from, const std::string &to)
 {
-    return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+    return CopyProgram(Wide(from), Wide(to));
+}
+
+bool CopyProgram(const std::wstring &from, const std::wstring &to)
+{
+    return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+namespace
+{
+
+const wchar_t kShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const wchar_t kAppDataValue[] = L"AppData";
+const wchar_t kKeptAsideKey[] = L"Software\\Quorvane Setup Tests";
+
+// The REG_EXPAND_SZ value `name` of `key` under the current user; false when it is not there.
+bool ReadPath(const wchar_t *key, const wchar_t *name, std::wstring *path)
+{
+    wchar_t value[MAX_PATH] = L"";
+    DWORD size = sizeof(value) - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, NULL, value, &size) !=
+        ERROR_SUCCESS)
+        return false;
+    *path = value;
+    return true;
+}
+
+bool WritePath(const wchar_t *key, const wchar_t *name, const std::wstring &path)
+{
+    return RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_EXPAND_SZ, path.c_str(),
+                           (DWORD)((path.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool RedirectAppData(const std::wstring &folder)
+{
+    std::wstring original;
+    if (!ReadPath(kKeptAsideKey, kAppDataValue, &original) &&
+        (!ReadPath(kShellFoldersKey, kAppDataValue, &original) || !WritePath(kKeptAsideKey, kAppDataValue, original)))
+        return false;
+    return WritePath(kShellFoldersKey, kAppDataValue, folder);
+}
+
+void RestoreAppData()
+{
+    std::wstring original;
+    if (ReadPath(kKeptAsideKey, kAppDataValue, &original) && WritePath(kShellFoldersKey, kAppDataValue, original))
+        RegDeleteTreeW(HKEY_CURRENT_USER, kKeptAsideKey);
 }
 
 std::vector<HWND> TopLevelWindows(DWORD pid, const char *windowClass, bool visibleOnly)
@@ -313,16 +369,21 @@ Program::~Program()
 
 bool Program::Start(const std::string &exe, const std::string &currentDirectory, const Environment &env)
 {
-    STARTUPINFOA startup;
-    std::string commandLine = "\"" + exe + "\"";
-    std::string directory = currentDirectory.empty() ? exe.substr(0, exe.rfind('\\')) : currentDirectory;
+    return Start(Wide(exe), Wide(currentDirectory), env);
+}
+
+bool Program::Start(const std::wstring &exe, const std::wstring &currentDirectory, const Environment &env)
+{
+    STARTUPINFOW startup;
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    std::wstring directory = currentDirectory.empty() ? exe.substr(0, exe.rfind(L'\\')) : currentDirectory;
 
     Kill();
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
     // The child takes this process's environment; changed only for the call, then put back.
     Environment previous = Apply(env);
-    BOOL created = CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, directory.c_str(),
+    BOOL created = CreateProcessW(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, directory.c_str(),
                                   &startup, &info);
     DWORD lastError = GetLastError();
     Apply(previous);
@@ -330,7 +391,7 @@ bool Program::Start(const std::string &exe, const std::string &currentDirectory,
     {
         char text[64];
         wsprintfA(text, " (error %lu)", lastError);
-        error = "could not start " + exe + " in " + directory + text;
+        error = "could not start " + Narrow(exe) + " in " + Narrow(directory) + text;
         ZeroMemory(&info, sizeof(info));
         return false;
     }
@@ -604,6 +665,8 @@ void EndToEndTest::SetUp()
         lock = NULL;
         FAIL() << "another end-to-end test held the settings folder for " << kLockTimeoutMs << " ms";
     }
+    // A run killed while the folder was pointed elsewhere left the user's own value aside.
+    RestoreAppData();
     ASSERT_FALSE(AppDataFolder().empty()) << "the platform names no application-data folder";
     PutSettingsAside();
     ASSERT_FALSE(PathExists(SettingsFolder())) << "could not clear " << SettingsFolder();
@@ -624,6 +687,7 @@ void EndToEndTest::TearDown()
     }
     if (lock == NULL)
         return;
+    RestoreAppData();
     BringSettingsBack();
     ReleaseMutex(lock);
     CloseHandle(lock);
@@ -656,6 +720,12 @@ std::string EndToEndTest::TempFolder(const char *prefix)
 ::testing::AssertionResult EndToEndTest::StartSetup(const std::string &exe, const std::string &currentDirectory,
                                                     const Environment &env)
 {
+    return StartSetup(Wide(exe), Wide(currentDirectory), env);
+}
+
+::testing::AssertionResult EndToEndTest::StartSetup(const std::wstring &exe, const std::wstring &currentDirectory,
+                                                    const Environment &env)
+{
     if (!setup.Start(exe, currentDirectory, env))
         return ::testing::AssertionFailure() << setup.error;
     setupPids.push_back(setup.Pid());
@@ -665,8 +735,9 @@ std::string EndToEndTest::TempFolder(const char *prefix)
         return ::testing::AssertionSuccess();
     DWORD code = 0;
     if (setup.WaitForExit(0, &code))
-        return ::testing::AssertionFailure() << exe << " exited with code " << code << " without showing a window";
-    return ::testing::AssertionFailure() << exe << " showed no visible window of class " << SetupWindow::kClass
+        return ::testing::AssertionFailure() << Narrow(exe) << " exited with code " << code
+                                             << " without showing a window";
+    return ::testing::AssertionFailure() << Narrow(exe) << " showed no visible window of class " << SetupWindow::kClass
                                          << " within " << kWindowTimeoutMs << " ms";
 }
 

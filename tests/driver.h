@@ -31,6 +31,13 @@ std::string SettingsFile();
 
 // A copy of `from` at `to`; false when the copy failed.
 bool CopyProgram(const std::string &from, const std::string &to);
+bool CopyProgram(const std::wstring &from, const std::wstring &to);
+
+// Points the user's application-data folder at `folder`, through the value the shell reads; programs
+// started afterwards see it. The value it replaces is kept aside (and survives a killed run) until
+// RestoreAppData puts it back; EndToEndTest does that before and after every test.
+bool RedirectAppData(const std::wstring &folder);
+void RestoreAppData();
 
 // Polls `done` every 20 ms until it is true or `timeoutMs` has passed; gives its last answer.
 template <typename Condition>
@@ -89,6 +96,7 @@ public:
     // Starts `exe` with `currentDirectory` (empty: the exe's folder) and the environment changed by `env`.
     // False, with `error` set, when the process could not be created.
     bool Start(const std::string &exe, const std::string &currentDirectory, const Environment &env);
+    bool Start(const std::wstring &exe, const std::wstring &currentDirectory, const Environment &env);
     DWORD Pid() const { return info.dwProcessId; }
     bool Running() const;
 
@@ -179,6 +187,8 @@ protected:
     std::string TempFolder(const char *prefix);
     // Starts `exe` and waits for its main window, which `window` then drives.
     ::testing::AssertionResult StartSetup(const std::string &exe, const std::string &currentDirectory = "",
+                                          const Environment &env = Environment());
+    ::testing::AssertionResult StartSetup(const std::wstring &exe, const std::wstring &currentDirectory = L"",
                                           const Environment &env = Environment());
     // Waits for the setup's exit and checks that it came within `timeoutMs` with code 0.
     ::testing::AssertionResult SetupExitsWithZero(DWORD timeoutMs);

@@ -262,6 +262,29 @@ TEST_F(LaunchEndToEnd, TwoCommandsQueuedBackToBackStartTheGameOnce)
     EXPECT_EQ(1u, ProcessesOf(installFolder + "\\game.exe").size()) << "games started";
 }
 
+// Installed in a folder that code page 1252 cannot write: the ANSI functions reach it only by its short form.
+TEST_F(LaunchEndToEnd, StartsTheGameFromAFolderOutsideTheCodePage)
+{
+    std::wstring folder = Wide(installFolder) + L"\\\x0418\x0433\x0440\x044B";
+    std::wstring game = folder + L"\\game.exe";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
+    ASSERT_TRUE(CopyProgram(Wide(BuiltSetup()), folder + L"\\setup.exe"));
+    ASSERT_TRUE(CopyProgram(Wide(BuiltGame()), game));
+    Environment env;
+    env.push_back(std::make_pair(std::string("QV_GAME_RECORD"), recordPath));
+    ASSERT_TRUE(StartSetup(folder + L"\\setup.exe", Wide(workFolder), env));
+
+    window.PostClick(IDC_LAUNCH_GAME);
+    EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
+    EXPECT_TRUE(MessageBoxesOf(setup.Pid()).empty());
+    std::vector<std::pair<std::string, std::string> > record = ReadRecord(recordPath);
+    ASSERT_FALSE(record.empty()) << "the game wrote no record at " << recordPath << ": it was not started";
+    // The game was started by a name the ANSI functions can write; its long form is the installed game.
+    std::wstring started = Wide(ProgramOnly(RecordValue(record, "cmdline"))), longForm(MAX_PATH, L'\0');
+    longForm.resize(GetLongPathNameW(started.c_str(), &longForm[0], MAX_PATH));
+    EXPECT_EQ(0, lstrcmpiW(game.c_str(), longForm.c_str())) << "the game started is " << RecordValue(record, "cmdline");
+}
+
 // Launches that cannot start a game: none beside the setup, or a game.exe that is no program.
 struct FailCase
 {

@@ -1,11 +1,14 @@
 // The real setup.exe, started as its own process and driven through its window: first start, the
-// window's shape and place, a stored file brought into range, Save, leaving without saving, About.
+// window's shape and place, a stored file brought into range, Save, leaving without saving, About, what
+// another program set on the form, and libraries planted beside it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 
 #include "driver.h"
+#include <commctrl.h>
+
 #include "resources/resource.h"
 
 using namespace driver;
@@ -120,6 +123,92 @@ TEST_F(EndToEndWindow, FirstStartCreatesTheFolderAndShowsTheDefaultsInACentredWi
     window.Close();
     EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
     EXPECT_FALSE(PathExists(SettingsFile())) << "closing must not write " << SettingsFile();
+}
+
+// Another program may widen a slider's range or add an item to the list; Save still writes only values
+// the game accepts.
+TEST_F(EndToEndWindow, SaveBringsWhatAnotherProgramSetIntoRange)
+{
+    ASSERT_TRUE(StartSetup(BuiltSetup()));
+    std::vector<std::string> labels = window.ResolutionLabels();
+    ASSERT_FALSE(labels.empty()) << "the display reports no mode";
+    window.Send(IDC_MASTER_VOLUME, TBM_SETRANGEMAX, TRUE, 99999);
+    window.SetSliderPosition(IDC_MASTER_VOLUME, 99999);
+    window.Send(IDC_MUSIC_VOLUME, TBM_SETRANGEMIN, TRUE, -50);
+    window.SetSliderPosition(IDC_MUSIC_VOLUME, -50);
+    DWORD_PTR added = 0;
+    SendMessageTimeoutW(window.Control(IDC_RESOLUTION), CB_ADDSTRING, 0, (LPARAM)L"12345 x 678", SMTO_ABORTIFHUNG,
+                        kCommandTimeoutMs, &added);
+    window.Select((int)added);
+    ASSERT_EQ(99999, window.SliderPosition(IDC_MASTER_VOLUME));
+    ASSERT_EQ(-50, window.SliderPosition(IDC_MUSIC_VOLUME));
+    ASSERT_EQ((int)labels.size(), window.Selection()) << "the added item is selected";
+
+    window.PostCommand(IDM_SAVE);
+    // The reset values, but for the volumes at the ends of their range and the first resolution.
+    std::vector<std::string> expected = SavedKeys(Form(100, 100, 100, 0, 0, 1, labels, 0, 1, 0)), got;
+    EXPECT_TRUE(WaitUntil([&]() { return (got = IniKeys(SettingsFile())) == expected; }, kCommandTimeoutMs))
+        << "expected the keys:" << Joined(expected) << "\ngot:" << Joined(got);
+    window.Close();
+    EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
+}
+
+const char *const kPlantedLibraries[] = { "comctl32", "version", "uxtheme", "msimg32" };
+
+// While alive, Wine takes these libraries for the program `exe` (a file name) from a file beside it when
+// there is one, as Windows does for libraries that are not known ones; by default Wine takes its own.
+// Told through the registry: a program started from here is not handed WINEDLLOVERRIDES.
+class PreferPlantedLibraries
+{
+public:
+    explicit PreferPlantedLibraries(const std::string &exe) : key("Software\\Wine\\AppDefaults\\" + exe)
+    {
+        for (const char *name : kPlantedLibraries)
+            RegSetKeyValueA(HKEY_CURRENT_USER, (key + "\\DllOverrides").c_str(), name, REG_SZ, "native,builtin",
+                            sizeof("native,builtin"));
+    }
+    ~PreferPlantedLibraries() { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
+
+private:
+    std::string key;
+};
+
+// Libraries planted where the setup lies, which is also its current folder, under the names of system
+// libraries that are not known ones: none is loaded, and the setup works with the system's own.
+TEST_F(EndToEndWindow, LibrariesPlantedBesideTheSetupAreNeverLoaded)
+{
+    std::string folder = TempFolder("qv-planted");
+    ASSERT_TRUE(CopyProgram(BuiltSetup(), folder + "\\planted-setup.exe"));
+    for (const char *name : kPlantedLibraries)
+        ASSERT_TRUE(CopyProgram(OwnFolder() + "\\planted\\" + name + ".dll", folder + "\\" + name + ".dll")) << name;
+    PreferPlantedLibraries prefer("planted-setup.exe");
+    ASSERT_TRUE(StartSetup(folder + "\\planted-setup.exe", folder));
+
+    char sliderClass[64] = "";
+    GetClassNameA(window.Control(IDC_MASTER_VOLUME), sliderClass, sizeof(sliderClass));
+    EXPECT_STREQ("msctls_trackbar32", sliderClass);
+    EXPECT_EQ(50, window.SliderPosition(IDC_MASTER_VOLUME));
+    window.PostCommand(IDM_SAVE);
+    EXPECT_TRUE(WaitUntil([&]() { return PathExists(SettingsFile()); }, kCommandTimeoutMs)) << "Save wrote nothing";
+    window.PostCommand(IDM_CONFIG_FOLDER);
+    HWND shown = WaitForFolderWindow("Quorvane", kCommandTimeoutMs);
+    EXPECT_TRUE(shown != NULL) << "Config Folder showed no folder";
+    if (shown)
+        CloseFolderWindow(shown);
+    window.Close();
+    EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
+
+    std::vector<std::string> markers;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*.loaded").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE)
+    {
+        do
+            markers.push_back(found.cFileName);
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    EXPECT_TRUE(markers.empty()) << "loaded from the setup's folder:" << Joined(markers);
 }
 
 // A file with every stored value out of range, plus keys and a section the setup does not know.

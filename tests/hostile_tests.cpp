@@ -36,7 +36,7 @@ HWND OpenSetupWindow(const std::string &appData, const std::vector<Resolution> &
 {
     g_fakeModes = modes;
     g_fakeFailingIndex = -1;
-    g_fakeAppData = appData;
+    g_fakeAppData = Wide(appData);
     SetFakeModulePath("C:\\Games\\Quorvane\\setup.exe");
     return CreateSetupWindow();
 }

@@ -65,7 +65,7 @@ TEST(Locations, ResolvesEveryPathByTheLengthRule)
     for (const LocationCase &c : kLocationCases)
     {
         SCOPED_TRACE(c.name);
-        g_fakeAppData = c.appData;
+        g_fakeAppData = Wide(c.appData);
         SetFakeModulePath(c.modulePath);
         if (c.moduleLength)
             g_fakeModuleLength = c.moduleLength;
@@ -86,7 +86,7 @@ TEST(Locations, NoFolderAtAllShowsTheStartupError)
     for (DWORD claimed : { 0u, 260u, 300u })
     {
         SCOPED_TRACE(claimed);
-        g_fakeAppData = "";
+        g_fakeAppData.clear();
         SetFakeModulePath("D:\\Games\\X\\setup.exe");
         g_fakeModuleLength = claimed;
         MessageBoxCloser closer;
@@ -123,7 +123,7 @@ protected:
 
 TEST_F(ConfigFolder, IsCreatedOnceAndThenLeftAlone)
 {
-    g_fakeAppData = base;
+    g_fakeAppData = Wide(base);
     SetFakeModulePath("D:\\Games\\X\\setup.exe");
     ASSERT_TRUE(ResolveLocationsWith(NULL, FakeAppDataFolder, FakeModuleFileName));
     std::string folder = base + "\\Quorvane";
@@ -138,7 +138,7 @@ TEST_F(ConfigFolder, IsCreatedOnceAndThenLeftAlone)
 
 TEST_F(ConfigFolder, OnlyTheLastLevelIsCreated)
 {
-    g_fakeAppData = base + "\\missing";
+    g_fakeAppData = Wide(base + "\\missing");
     SetFakeModulePath("D:\\Games\\X\\setup.exe");
     ASSERT_TRUE(ResolveLocationsWith(NULL, FakeAppDataFolder, FakeModuleFileName));
     EnsureConfigFolder();
@@ -164,6 +164,97 @@ TEST_F(ConfigFolder, EmptyConfigFolderCreatesNothing)
         FindClose(search);
     }
     EXPECT_EQ(2, entries) << "only . and ..";
+}
+
+} // namespace
+
+namespace {
+
+// Names that code page 1252 cannot write.
+const wchar_t kPiotr[] = L"\x041F\x0451\x0442\x0440";                 // Cyrillic
+const wchar_t kLukasz[] = L"\x0141ukasz";                              // best-fit as "Lukasz"
+const wchar_t kGames[] = L"\x0418\x0433\x0440\x044B";                  // Cyrillic
+const wchar_t kPavel[] = L"\x041F\x0430\x0432\x0435\x043B";            // never created
+const wchar_t kMyGames[] = L"\x041C\x043E\x0438 \x0438\x0433\x0440\x044B";  // never created
+
+// The folders made for the test, each holding tag.txt and a game.exe whose text tells which folder it is.
+const struct { const wchar_t *name; const char *tag; } kTaggedFolders[] =
+{
+    { L"Roaming", "roaming" }, { L"Games", "games" }, { kPiotr, "piotr" }, { kLukasz, "lukasz" },
+    { L"Lukasz", "the other user's lukasz" }, { kGames, "cyrillic games" },
+};
+
+struct UnicodeCase
+{
+    const char *name;
+    const wchar_t *appData;     // both folders lie under the test's own
+    const wchar_t *ownFolder;   // holds the setup
+    const char *baseIs;         // the tag of the folder baseFolder reaches
+    int useProductSubfolder;
+    const char *gameIs;         // the tag of the game.exe gameExecutablePath names; NULL for none
+};
+
+const UnicodeCase kUnicodeCases[] =
+{
+    { "application data in Cyrillic", kPiotr, L"Games", "piotr", 1, "games" },
+    { "application data beside a look-alike", kLukasz, L"Games", "lukasz", 1, "games" },
+    { "application data with no short form to be had", kPavel, L"Games", "games", 0, "games" },
+    { "own folder in Cyrillic", L"Roaming", kGames, "roaming", 1, "cyrillic games" },
+    { "own folder with no short form to be had", L"Roaming", kMyGames, "roaming", 1, NULL },
+};
+
+bool InAnsiCodePage(const wchar_t *name)
+{
+    char bytes[MAX_PATH];
+    BOOL defaulted = FALSE;
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, bytes, MAX_PATH, NULL, &defaulted) > 0 &&
+           !defaulted;
+}
+
+class FoldersOutsideTheCodePage : public ConfigFolder
+{
+};
+
+// A folder the ANSI functions cannot name is reached through its short form; one with none counts as
+// missing. A look-alike or a "?" would name somebody else's folder, or none.
+TEST_F(FoldersOutsideTheCodePage, AreReachedByTheirShortFormsOrCountAsMissing)
+{
+    if (InAnsiCodePage(kPiotr) || InAnsiCodePage(kLukasz))
+        GTEST_SKIP() << "code page " << GetACP() << " writes the names tried";
+    std::wstring root = Wide(base);
+    for (const auto &folder : kTaggedFolders)
+    {
+        std::wstring path = root + L"\\" + folder.name;
+        ASSERT_TRUE(CreateDirectoryW(path.c_str(), NULL));
+        WriteText(path + L"\\tag.txt", folder.tag);
+        WriteText(path + L"\\game.exe", folder.tag);
+    }
+
+    for (const UnicodeCase &c : kUnicodeCases)
+    {
+        SCOPED_TRACE(c.name);
+        g_fakeAppData = root + L"\\" + c.appData;
+        SetFakeModulePath(root + L"\\" + c.ownFolder + L"\\setup.exe");
+        MessageBoxCloser closer;
+        ASSERT_TRUE(ResolveLocationsWith(NULL, FakeAppDataFolder, FakeModuleFileName));
+        EXPECT_TRUE(closer.seen.empty());
+        std::string baseFolder = g_locations.baseFolder;
+        EXPECT_EQ(c.baseIs, ReadText(baseFolder + "\\tag.txt")) << "baseFolder " << baseFolder;
+        EXPECT_EQ(c.useProductSubfolder, g_locations.useProductSubfolder);
+        EXPECT_EQ(baseFolder + (c.useProductSubfolder ? "\\Quorvane" : ""), g_locations.configFolder);
+        EXPECT_EQ(std::string(g_locations.configFolder) + "\\settings.ini", g_locations.settingsFilePath);
+        if (c.gameIs)
+            EXPECT_EQ(c.gameIs, ReadText(g_locations.gameExecutablePath)) << g_locations.gameExecutablePath;
+        else
+            EXPECT_STREQ("", g_locations.gameExecutablePath);
+    }
+
+    // Neither folder reachable is as if the platform had named neither.
+    g_fakeAppData = root + L"\\" + kPavel;
+    SetFakeModulePath(root + L"\\" + kMyGames + L"\\setup.exe");
+    MessageBoxCloser closer;
+    EXPECT_FALSE(ResolveLocationsWith(NULL, FakeAppDataFolder, FakeModuleFileName));
+    EXPECT_EQ(1u, closer.seen.size()) << "the start-up error";
 }
 
 } // namespace

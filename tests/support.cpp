@@ -8,8 +8,8 @@
 
 std::vector<Resolution> g_fakeModes;
 int g_fakeFailingIndex = -1;
-std::string g_fakeAppData;
-std::string g_fakeModulePath;
+std::wstring g_fakeAppData;
+std::wstring g_fakeModulePath;
 DWORD g_fakeModuleLength;
 
 static int g_failingIndexAsks;
@@ -46,25 +46,37 @@ void UseCatalogue(const std::vector<Resolution> &modes, int failingIndex)
     BuildDisplayModeCatalogueWith(FakeEnumDisplaySettings);
 }
 
-BOOL FakeAppDataFolder(char *folder)
+std::wstring Wide(const std::string &text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], (int)wide.size()) - 1);
+    return wide;
+}
+
+BOOL FakeAppDataFolder(WCHAR *folder)
 {
     if (g_fakeAppData.empty())
         return FALSE;
-    lstrcpynA(folder, g_fakeAppData.c_str(), PATH_BUFFER_SIZE);
+    lstrcpynW(folder, g_fakeAppData.c_str(), PATH_BUFFER_SIZE);
     return TRUE;
 }
 
-void SetFakeModulePath(const std::string &path)
+void SetFakeModulePath(const std::wstring &path)
 {
     g_fakeModulePath = path;
     g_fakeModuleLength = (DWORD)path.size();
 }
 
-DWORD WINAPI FakeModuleFileName(HMODULE, LPSTR path, DWORD size)
+void SetFakeModulePath(const std::string &path)
+{
+    SetFakeModulePath(Wide(path));
+}
+
+DWORD WINAPI FakeModuleFileName(HMODULE, LPWSTR path, DWORD size)
 {
     // Like the platform: copy what fits, terminated, and report the length claimed.
     if (size > 0)
-        lstrcpynA(path, g_fakeModulePath.c_str(), (int)size);
+        lstrcpynW(path, g_fakeModulePath.c_str(), (int)size);
     return g_fakeModuleLength;
 }
 
@@ -83,36 +95,42 @@ std::string MakeTempFolder(const char *prefix)
     }
 }
 
-void RemoveTree(const std::string &path)
+// In UTF-16, so that names outside the ANSI code page, which come back as "?" there, go too.
+void RemoveTree(const std::wstring &path)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
 
     if (search != INVALID_HANDLE_VALUE)
     {
         do
         {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
                 continue;
-            std::string child = path + "\\" + name;
-            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveTree(child);
             else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(search, &found));
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!RemoveDirectoryA(path.c_str()))
-        DeleteFileA(path.c_str());
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!RemoveDirectoryW(path.c_str()))
+        DeleteFileW(path.c_str());
 }
 
-std::string ReadText(const std::string &path)
+void RemoveTree(const std::string &path)
+{
+    RemoveTree(Wide(path));
+}
+
+std::string ReadText(const std::wstring &path)
 {
     std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
                               NULL);
     if (file == INVALID_HANDLE_VALUE)
         return text;
@@ -124,9 +142,14 @@ std::string ReadText(const std::string &path)
     return text;
 }
 
-void WriteText(const std::string &path, const std::string &text)
+std::string ReadText(const std::string &path)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    return ReadText(Wide(path));
+}
+
+void WriteText(const std::wstring &path, const std::string &text)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     DWORD written = 0;
     if (file == INVALID_HANDLE_VALUE)
         return;
@@ -134,9 +157,19 @@ void WriteText(const std::string &path, const std::string &text)
     CloseHandle(file);
 }
 
+void WriteText(const std::string &path, const std::string &text)
+{
+    WriteText(Wide(path), text);
+}
+
+bool PathExists(const std::wstring &path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool PathExists(const std::string &path)
 {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return PathExists(Wide(path));
 }
 
 void UseSettingsFile(const std::string &path)

@@ -26,21 +26,30 @@ BOOL WINAPI FakeEnumDisplaySettings(LPCSTR device, DWORD index, DEVMODEA *mode);
 void UseCatalogue(const std::vector<Resolution> &modes, int failingIndex = -1);
 void ForgetCatalogue();
 
-// The application-data folder the fake reports; empty means the platform has none.
-extern std::string g_fakeAppData;
-BOOL FakeAppDataFolder(char *folder);
+// `text`, in the ANSI code page, as UTF-16.
+std::wstring Wide(const std::string &text);
 
-// The module path the fake reports, with the length it returns (as GetModuleFileNameA would).
-extern std::string g_fakeModulePath;
+// The application-data folder the fake reports; empty means the platform has none.
+extern std::wstring g_fakeAppData;
+BOOL FakeAppDataFolder(WCHAR *folder);
+
+// The module path the fake reports, with the length it returns (as GetModuleFileNameW would).
+extern std::wstring g_fakeModulePath;
 extern DWORD g_fakeModuleLength;
-DWORD WINAPI FakeModuleFileName(HMODULE module, LPSTR path, DWORD size);
+DWORD WINAPI FakeModuleFileName(HMODULE module, LPWSTR path, DWORD size);
+void SetFakeModulePath(const std::wstring &path);
 void SetFakeModulePath(const std::string &path);
 
+// Paths in the ANSI code page, or in UTF-16 for names outside it.
 std::string MakeTempFolder(const char *prefix);
 void RemoveTree(const std::string &path);
+void RemoveTree(const std::wstring &path);
 std::string ReadText(const std::string &path);
+std::string ReadText(const std::wstring &path);
 void WriteText(const std::string &path, const std::string &text);
+void WriteText(const std::wstring &path, const std::string &text);
 bool PathExists(const std::string &path);
+bool PathExists(const std::wstring &path);
 
 // The settings file at `path`, and the folder that holds it, as the settings code will use them.
 void UseSettingsFile(const std::string &path);

@@ -42,7 +42,7 @@ protected:
     void SetUp() override
     {
         folder = MakeTempFolder("window");
-        g_fakeAppData = folder;
+        g_fakeAppData = Wide(folder);
         SetFakeModulePath(folder + "\\setup.exe");
         g_fakeModes = kFiveModes;
         g_fakeFailingIndex = -1;
@@ -321,7 +321,7 @@ TEST_F(SetupWindow, FirstStartCreatesTheSettingsFolderButNoFile)
 
 TEST_F(SetupWindow, RefusedWithoutAnyLocationAfterTheStartupError)
 {
-    g_fakeAppData = "";
+    g_fakeAppData.clear();
     g_fakeModuleLength = 0;
     MessageBoxCloser closer;
     EXPECT_TRUE(Create() == NULL);
@@ -517,7 +517,7 @@ TEST_F(SetupWindow, ConfigFolderOpensTheSetupsOwnFolderWithoutAnApplicationDataF
 {
     const std::string own = folder + "\\FallbackGame";
     CreateDirectoryA(own.c_str(), NULL);
-    g_fakeAppData = "";
+    g_fakeAppData.clear();
     SetFakeModulePath(own + "\\setup.exe");
     ASSERT_TRUE(Create());
     EXPECT_EQ(own, g_locations.configFolder);
