@@ -258,7 +258,7 @@ void KillProcessesFrom(const std::string &folder, DWORD parentPid)
         KillProcess(pids[i]);
 }
 
-Program::Program()
+Program::Program() : showCommand(-1)
 {
     ZeroMemory(&info, sizeof(info));
 }
@@ -277,6 +277,11 @@ bool Program::Start(const std::string &exe, const std::string &currentDirectory,
     Kill();
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
+    if (showCommand >= 0)
+    {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = (WORD)showCommand;
+    }
     // The child takes this process's environment; changed only for the call, then put back.
     Environment previous = Apply(env);
     BOOL created = CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, directory.c_str(),

@@ -122,6 +122,15 @@ TEST_F(EndToEndWindow, FirstStartCreatesTheFolderAndShowsTheDefaultsInACentredWi
     EXPECT_FALSE(PathExists(SettingsFile())) << "closing must not write " << SettingsFile();
 }
 
+TEST_F(EndToEndWindow, StartsMinimisedWhenStartedSo)
+{
+    setup.showCommand = SW_SHOWMINNOACTIVE;
+    ASSERT_TRUE(StartSetup(BuiltSetup()));
+    EXPECT_TRUE(IsIconic(window.Handle())) << "started with SW_SHOWMINNOACTIVE, the window is not minimised";
+    window.Close();
+    EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
+}
+
 // A file with every stored value out of range, plus keys and a section the setup does not know.
 const char kStoredFile[] =
     "[Sound]\r\n"
