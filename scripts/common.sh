@@ -4,7 +4,7 @@
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
 PACKAGES="g++-mingw-w64-i686-posix wine wine32:i386 wine64 fonts-wine xvfb xauth xdotool imagemagick
-          x11-utils x11-xserver-utils googletest cmake ninja-build zip"
+          x11-utils x11-xserver-utils googletest cmake ninja-build zip unzip git"
 
 # Two prefixes: 32-bit Windows, and 64-bit Windows where the 32-bit programs run through WoW64.
 PREFIX32=$BUILD/wineprefix
