@@ -75,18 +75,28 @@ ensure_prefix() {
 }
 
 # Starts Xvfb on a free display number unless one is given; stop_display stops only what we started.
+# A number whose lock file is missing may still be taken (by a server in another root or container that
+# shares the network), so a server that exits at once means: try the next number.
 XVFB_PID=""
 start_display() {
-    local n=90
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    for _ in $(seq 100); do
-        [ -e "/tmp/.X11-unix/X$n" ] && break
-        kill -0 "$XVFB_PID" 2>/dev/null || { log "Xvfb :$n did not start"; return 1; }
-        sleep 0.1
+    local n
+    for n in $(seq 90 130); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        XVFB_PID=$!
+        for _ in $(seq 100); do
+            if [ -e "/tmp/.X11-unix/X$n" ]; then
+                export DISPLAY=":$n"
+                return 0
+            fi
+            kill -0 "$XVFB_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+        XVFB_PID=""
     done
-    export DISPLAY=":$n"
+    log "no Xvfb display could be started"
+    return 1
 }
 
 stop_display() {
