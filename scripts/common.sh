@@ -1,4 +1,4 @@
-# Shared by the project's scripts: packages, the build, the Wine prefix and a virtual display.
+# Shared by the project's scripts: packages, the build, the Wine prefixes and a virtual display.
 # Sourced, not run. Everything lives under the build folder; nothing touches ~/.wine.
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
