@@ -5,10 +5,11 @@
 #include "launch/launch.h"
 #include "locations/locations.h"
 #include "resources/resource.h"
+#include "resources/version.h"
 #include "settings/file.h"
 #include "settings/record.h"
 
-#define ABOUT_TEXT "Quorvane Setup 1.0.0\nCopyright (C) 2026 Quorvane. All rights reserved."
+#define ABOUT_TEXT "Quorvane Setup " SETUP_VERSION_TEXT "\nCopyright (C) 2026 Quorvane. All rights reserved."
 
 static void OnConfigFolderCommand(HWND window)
 {

@@ -116,7 +116,7 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-static BOOL RegisterSetupClass(HINSTANCE instance)
+BOOL RegisterSetupClass(HINSTANCE instance)
 {
     WNDCLASSA windowClass;
 

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "locations/locations.h"
+#include "resources/resource.h"
 #include "settings/catalogue.h"
 
 #define SETUP_WINDOW_CLASS "QVSetupWindowClass"
@@ -14,8 +15,6 @@
 #define SETUP_WINDOW_STYLE (WS_CAPTION | WS_SYSMENU)
 #define CLIENT_WIDTH 500
 #define CLIENT_HEIGHT 280
-
-extern HINSTANCE g_instance;
 
 /* What start-up asks of the platform; tests hand in their own answers. */
 struct StartupQueries
@@ -25,6 +24,7 @@ struct StartupQueries
     EnumDisplaySettingsFn enumDisplaySettings;
 };
 
+BOOL RegisterSetupClass(HINSTANCE instance);
 int SetupWinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
 LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT OnCreateWith(HWND window, const StartupQueries *queries);

@@ -1,7 +1,6 @@
 #include "form/form.h"
 #include <commctrl.h>
 
-#include "app/window.h"
 #include "resources/resource.h"
 #include "settings/catalogue.h"
 #include "settings/record.h"

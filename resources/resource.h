@@ -27,4 +27,13 @@
 #define IDM_QUIT                2004
 #define IDM_ABOUT               2101
 
+#ifndef RC_INVOKED
+#define WIN32_LEAN_AND_MEAN
+#define STRICT
+#include <windows.h>
+
+/* The module's instance, kept by the entry function for every window the program creates. */
+extern HINSTANCE g_instance;
+#endif
+
 #endif

@@ -1,15 +1,20 @@
-# Shared by the project's scripts: packages, the build, the Wine prefix and a virtual display.
+# Shared by the project's scripts: packages, the build, the Wine prefixes and a virtual display.
 # Sourced, not run. Everything lives under the build folder; nothing touches ~/.wine.
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
-PACKAGES="g++-mingw-w64-i686-posix wine wine32:i386 fonts-wine xvfb xauth xdotool imagemagick
-          x11-utils x11-xserver-utils googletest cmake ninja-build zip"
+PACKAGES="g++-mingw-w64-i686-posix wine wine32:i386 wine64 fonts-wine xvfb xauth xdotool imagemagick
+          x11-utils x11-xserver-utils googletest cmake ninja-build zip unzip git"
 
-export WINEPREFIX=$BUILD/wineprefix
+# Two prefixes: 32-bit Windows, and 64-bit Windows where the 32-bit programs run through WoW64.
+PREFIX32=$BUILD/wineprefix
+PREFIX64=$BUILD/wineprefix64
+export WINEPREFIX=$PREFIX32
 export WINEARCH=win32
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko look-ups; no menu builder, which would write menus and file types under $HOME at every
+# session start.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # Wine turns Windows file names into Unix ones in the locale's character set: under the POSIX locale
 # (no LANG, as on a fresh server or in a clean environment) no letter outside ASCII can be in a file
 # name. C.UTF-8 is always there in Debian's libc.
@@ -23,10 +28,16 @@ install_packages() {
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing="$missing $pkg"
     done
     [ -z "$missing" ] && return 0
-    log "installing:$missing"
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        dpkg --add-architecture i386
+    local add_i386=""
+    dpkg --print-foreign-architectures | grep -qx i386 || add_i386="dpkg --add-architecture i386 && "
+    if [ "$(id -u)" -ne 0 ]; then
+        log "missing packages:$missing"
+        log "run this as root, then try again:"
+        echo "    ${add_i386}apt-get update && apt-get install -y --no-install-recommends$missing" >&2
+        exit 1
     fi
+    log "installing:$missing"
+    [ -n "$add_i386" ] && dpkg --add-architecture i386
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
 }
@@ -38,12 +49,21 @@ build() {
     cmake --build "$BUILD" "$@"
 }
 
+# Makes the prefix of the given architecture (win32, win64) the one Wine uses from here on.
+use_prefix() {
+    case "$1" in
+        win32) export WINEPREFIX=$PREFIX32 WINEARCH=win32 ;;
+        win64) export WINEPREFIX=$PREFIX64 WINEARCH=win64 ;;
+        *) log "no prefix for $1"; return 1 ;;
+    esac
+}
+
 # A prefix of the project's own; windows unmanaged so they close at once and sit where the program puts them.
 # Wine's own TrueType fonts (Tahoma, and Marlett for the caption buttons) are not found unless they
 # sit in the prefix's Fonts folder.
 ensure_prefix() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        log "creating the Wine prefix in $WINEPREFIX"
+        log "creating the $WINEARCH Wine prefix in $WINEPREFIX"
         wineboot -i </dev/null >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
         wineserver -w
@@ -55,18 +75,28 @@ ensure_prefix() {
 }
 
 # Starts Xvfb on a free display number unless one is given; stop_display stops only what we started.
+# A number whose lock file is missing may still be taken (by a server in another root or container that
+# shares the network), so a server that exits at once means: try the next number.
 XVFB_PID=""
 start_display() {
-    local n=90
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    for _ in $(seq 100); do
-        [ -e "/tmp/.X11-unix/X$n" ] && break
-        kill -0 "$XVFB_PID" 2>/dev/null || { log "Xvfb :$n did not start"; return 1; }
-        sleep 0.1
+    local n
+    for n in $(seq 90 130); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        XVFB_PID=$!
+        for _ in $(seq 100); do
+            if [ -e "/tmp/.X11-unix/X$n" ]; then
+                export DISPLAY=":$n"
+                return 0
+            fi
+            kill -0 "$XVFB_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+        XVFB_PID=""
     done
-    export DISPLAY=":$n"
+    log "no Xvfb display could be started"
+    return 1
 }
 
 stop_display() {
@@ -75,8 +105,14 @@ stop_display() {
 }
 
 # Wine's background services inherit the first wine call's pipes; start them detached so ctest never waits on them.
+# The desktop process closes a second after the last program leaves it, and a test that starts a new one hands
+# it its output pipe, so ctest would wait out that second for every test: a hidden window kept open from
+# here holds one desktop for the whole run.
 start_wine() {
     wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+    if [ -f "$BUILD/desktop_keeper.exe" ]; then
+        wine "$BUILD/desktop_keeper.exe" </dev/null >/dev/null 2>&1
+    fi
 }
 
 stop_wine() {

@@ -1,13 +1,31 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test under Wine on a virtual display of its own.
+# Builds everything once and runs every test under Wine, on a virtual display of its own, in a 32-bit
+# prefix and in a 64-bit one (where the 32-bit programs run through WoW64, as on 64-bit Windows).
+# Both runs must pass. WINE_ARCHS="win32" (or "win64") runs one of them only.
 set -eu
 source "$(dirname "$0")/common.sh"
 
+ARCHS=${WINE_ARCHS:-win32 win64}
+
 install_packages
 build
-ensure_prefix
+for arch in $ARCHS; do
+    use_prefix "$arch"
+    ensure_prefix
+done
 start_display
 trap 'stop_wine; stop_display' EXIT
-start_wine
 cd "$BUILD"
-ctest --output-on-failure "$@"
+failed=""
+for arch in $ARCHS; do
+    use_prefix "$arch"
+    log "ctest in the $arch prefix"
+    start_wine
+    ctest --output-on-failure "$@" || failed="$failed $arch"
+    stop_wine
+done
+if [ -n "$failed" ]; then
+    log "tests failed in:$failed"
+    exit 1
+fi
+log "tests passed in: $ARCHS"

@@ -357,7 +357,7 @@ void KillProcessesFrom(const std::string &folder, DWORD parentPid)
         KillProcess(pids[i]);
 }
 
-Program::Program()
+Program::Program() : showCommand(-1)
 {
     ZeroMemory(&info, sizeof(info));
 }
@@ -381,6 +381,11 @@ bool Program::Start(const std::wstring &exe, const std::wstring &currentDirector
     Kill();
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
+    if (showCommand >= 0)
+    {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = (WORD)showCommand;
+    }
     // The child takes this process's environment; changed only for the call, then put back.
     Environment previous = Apply(env);
     BOOL created = CreateProcessW(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, directory.c_str(),

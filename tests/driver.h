@@ -108,6 +108,8 @@ public:
     void Kill();
 
     std::string error;
+    // The show command handed to the next start, as a shortcut's "Run: Minimised" hands it; -1 for none.
+    int showCommand;
 
 private:
     PROCESS_INFORMATION info;

@@ -153,6 +153,15 @@ TEST_F(EndToEndWindow, SaveBringsWhatAnotherProgramSetIntoRange)
     EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
 }
 
+TEST_F(EndToEndWindow, StartsMinimisedWhenStartedSo)
+{
+    setup.showCommand = SW_SHOWMINNOACTIVE;
+    ASSERT_TRUE(StartSetup(BuiltSetup()));
+    EXPECT_TRUE(IsIconic(window.Handle())) << "started with SW_SHOWMINNOACTIVE, the window is not minimised";
+    window.Close();
+    EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
+}
+
 const char *const kPlantedLibraries[] = { "comctl32", "version", "uxtheme", "msimg32" };
 
 // While alive, Wine takes these libraries for the program `exe` (a file name) from a file beside it when

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "app/window.h"
+#include "resources/resource.h"
+#include "resources/version.h"
+
 #include <set>
 #include <string>
 #include <vector>
@@ -98,6 +102,43 @@ TEST_F(SetupModule, IconGroup101HasFourSixteenColourImages)
     }
 }
 
+// The colour and mask bits of an icon at its standard size.
+std::vector<BYTE> IconBits(HICON icon)
+{
+    std::vector<BYTE> bits;
+    ICONINFO info;
+    if (!icon || !GetIconInfo(icon, &info))
+        return bits;
+    for (HBITMAP bitmap : { info.hbmColor, info.hbmMask })
+    {
+        BITMAP shape;
+        if (bitmap && GetObjectA(bitmap, sizeof(shape), &shape))
+        {
+            size_t at = bits.size();
+            bits.resize(at + shape.bmWidthBytes * shape.bmHeight);
+            GetBitmapBits(bitmap, shape.bmWidthBytes * shape.bmHeight, &bits[at]);
+        }
+        if (bitmap)
+            DeleteObject(bitmap);
+    }
+    return bits;
+}
+
+// The class the program registers, for the file's own module: icon 101 from the file, and the button face
+// behind the form.
+TEST_F(SetupModule, WindowClassTakesIcon101AndTheButtonFace)
+{
+    std::vector<BYTE> icon101 = IconBits(LoadIconA(module, MAKEINTRESOURCEA(IDI_APP)));
+    ASSERT_FALSE(icon101.empty());
+    ASSERT_TRUE(RegisterSetupClass(module));
+    WNDCLASSA registered = {};
+    ASSERT_TRUE(GetClassInfoA(module, SETUP_WINDOW_CLASS, &registered));
+    EXPECT_TRUE(IconBits(registered.hIcon) == icon101) << "the class icon is not icon 101 of setup.exe";
+    EXPECT_TRUE(registered.hbrBackground == (HBRUSH)(COLOR_BTNFACE + 1))
+        << "background brush " << registered.hbrBackground << ", expected the button face";
+    UnregisterClassA(SETUP_WINDOW_CLASS, module);
+}
+
 std::string VersionString(const std::vector<BYTE> &block, const char *name)
 {
     char query[128];
@@ -120,17 +161,17 @@ TEST(SetupVersion, NamesTheProgramAndItsVersion)
     VS_FIXEDFILEINFO *fixed = NULL;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(block.data(), "\\", (void **)&fixed, &length));
-    EXPECT_EQ(MAKELONG(0, 1), (LONG)fixed->dwFileVersionMS);
-    EXPECT_EQ(0u, fixed->dwFileVersionLS);
-    EXPECT_EQ(MAKELONG(0, 1), (LONG)fixed->dwProductVersionMS);
-    EXPECT_EQ(0u, fixed->dwProductVersionLS);
+    EXPECT_EQ(MAKELONG(SETUP_VERSION_MINOR, SETUP_VERSION_MAJOR), (LONG)fixed->dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(0, SETUP_VERSION_PATCH), (LONG)fixed->dwFileVersionLS);
+    EXPECT_EQ(MAKELONG(SETUP_VERSION_MINOR, SETUP_VERSION_MAJOR), (LONG)fixed->dwProductVersionMS);
+    EXPECT_EQ(MAKELONG(0, SETUP_VERSION_PATCH), (LONG)fixed->dwProductVersionLS);
     EXPECT_EQ((DWORD)VFT_APP, fixed->dwFileType);
     EXPECT_EQ((DWORD)VOS__WINDOWS32, fixed->dwFileOS);
     EXPECT_EQ(0u, fixed->dwFileFlags);
 
     const struct { const char *name, *value; } strings[] =
     {
-        { "FileVersion", "1.0.0" }, { "ProductVersion", "1.0.0" },
+        { "FileVersion", SETUP_VERSION_TEXT }, { "ProductVersion", SETUP_VERSION_TEXT },
         { "InternalName", "setup" }, { "OriginalFilename", "setup.exe" },
     };
     for (const auto &s : strings)

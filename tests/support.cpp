@@ -232,7 +232,10 @@ static BOOL CALLBACK ReadBoxChild(HWND child, LPARAM param)
     if (lstrcmpiA(name, "Button") == 0)
         box->buttons.push_back(WindowText(child));
     else if (lstrcmpiA(name, "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON)
+    {
         box->hasIcon = true;
+        box->icon = (HICON)SendMessageA(child, STM_GETICON, 0, 0);
+    }
     else if (lstrcmpiA(name, "Static") == 0 && !WindowText(child).empty())
         box->text = WindowText(child);
     return TRUE;
@@ -243,6 +246,7 @@ SeenBox ReadMessageBox(HWND window)
     SeenBox box;
     box.caption = WindowText(window);
     box.hasIcon = false;
+    box.icon = NULL;
     EnumChildWindows(window, ReadBoxChild, (LPARAM)&box);
     return box;
 }

@@ -75,13 +75,15 @@ HWND WaitForFolderWindow(const std::string &title, DWORD timeoutMs);
 // Closes it and waits (bounded) until it is gone.
 void CloseFolderWindow(HWND folder);
 
-// What a message box showed: caption, text, the buttons it offered, and whether it had an icon.
+// What a message box showed: caption, text, the buttons it offered, and whether it had an icon (and which:
+// a handle that only this process can compare).
 struct SeenBox
 {
     std::string caption;
     std::string text;
     std::vector<std::string> buttons;
     bool hasIcon;
+    HICON icon;
 };
 
 // Reads a message box window and its children.
