@@ -77,16 +77,6 @@ static int ReadRadioGroup(HWND window, int first)
     return RADIO_GROUP_SIZE - 1;
 }
 
-/* Another program can widen a slider's range; the record holds percentages only. */
-static int ReadVolume(HWND slider)
-{
-    int position = (int)SendMessageA(slider, TBM_GETPOS, 0, 0);
-
-    if (position < VOLUME_MIN)
-        return VOLUME_MIN;
-    return position > VOLUME_MAX ? VOLUME_MAX : position;
-}
-
 void ReadSettingsFromForm(HWND window, SetupSettings *settings)
 {
     HWND list;
@@ -98,7 +88,9 @@ void ReadSettingsFromForm(HWND window, SetupSettings *settings)
     {
         HWND slider = GetDlgItem(window, kSliders[i].id);
         if (slider)
-            settings->*kSliders[i].field = ReadVolume(slider);
+            /* Another program can widen a slider's range; the record holds percentages only. */
+            settings->*kSliders[i].field =
+                ClampToRange((int)SendMessageA(slider, TBM_GETPOS, 0, 0), VOLUME_MIN, VOLUME_MAX);
     }
     for (i = 0; i < COUNT_OF(kRadioGroups); i++)
         settings->*kRadioGroups[i].field = ReadRadioGroup(window, kRadioGroups[i].id);

@@ -59,15 +59,6 @@ static const SettingsKey kSettingsKeys[] =
 
 #define KEY_COUNT (sizeof(kSettingsKeys) / sizeof(kSettingsKeys[0]))
 
-static int Clamp(int value, int low, int high)
-{
-    if (value >= high)
-        return high;
-    if (value < low)
-        return low;
-    return value;
-}
-
 /* An empty path must never reach the private-profile functions: they would look it up in the Windows folder. */
 static BOOL HasSettingsFile(void)
 {
@@ -94,8 +85,8 @@ SetupSettings LoadSettings(void)
                                                g_locations.settingsFilePath);
         switch (key->rule)
         {
-        case RULE_VOLUME: g_settings.*key->field = Clamp(value, VOLUME_MIN, VOLUME_MAX); break;
-        case RULE_KIND:   g_settings.*key->field = Clamp(value, 0, 2); break;
+        case RULE_VOLUME: g_settings.*key->field = ClampToRange(value, VOLUME_MIN, VOLUME_MAX); break;
+        case RULE_KIND:   g_settings.*key->field = ClampToRange(value, 0, 2); break;
         case RULE_FLAG:   g_settings.*key->field = value != 0; break;
         case RULE_WIDTH:  width = value; break;
         case RULE_HEIGHT: height = value; break;
@@ -159,10 +150,16 @@ static BOOL RoomLeftOnDisk(void)
 }
 
 /* Another program's brief open of the file (a reader, or its own write) makes a copy or a replacement fail
-   for a moment; a program that keeps it open makes the save fail. */
-static BOOL IsBriefConflict(DWORD error)
+   for a moment; a program that keeps it open makes the save fail. TRUE, after a short pause, when the
+   failure just met is such a conflict and `tries` leaves room for another; the error is kept otherwise. */
+static BOOL PausedForBriefConflict(int tries)
 {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+    DWORD error = GetLastError();
+
+    if (tries >= SAVE_TRIES || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
+        return FALSE;
+    Sleep(SAVE_RETRY_DELAY_MS);
+    return TRUE;
 }
 
 /* Open for reading, sharing only reading: while the copy is made and written, no other program can
@@ -175,9 +172,8 @@ static HANDLE HoldSettingsFile(const char *path)
     for (tries = 1;; tries++)
     {
         file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (file != INVALID_HANDLE_VALUE || tries == SAVE_TRIES || !IsBriefConflict(GetLastError()))
+        if (file != INVALID_HANDLE_VALUE || !PausedForBriefConflict(tries))
             return file;
-        Sleep(SAVE_RETRY_DELAY_MS);
     }
 }
 
@@ -190,9 +186,8 @@ static BOOL PutInPlace(const char *temp, const char *path)
     {
         if (MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return TRUE;
-        if (tries == SAVE_TRIES || !IsBriefConflict(GetLastError()))
+        if (!PausedForBriefConflict(tries))
             return FALSE;
-        Sleep(SAVE_RETRY_DELAY_MS);
     }
 }
 

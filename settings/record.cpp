@@ -3,6 +3,15 @@
 
 SetupSettings g_settings;
 
+int ClampToRange(int value, int low, int high)
+{
+    if (value >= high)
+        return high;
+    if (value < low)
+        return low;
+    return value;
+}
+
 void ResetSettings(SetupSettings *settings)
 {
     int index;

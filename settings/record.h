@@ -39,4 +39,7 @@ extern SetupSettings g_settings;
 
 void ResetSettings(SetupSettings *settings);
 
+/* `value` brought into low..high: what comes from outside the record is held to its valid range. */
+int ClampToRange(int value, int low, int high);
+
 #endif

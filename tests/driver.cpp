@@ -303,10 +303,9 @@ std::string HostPath(const std::string &path)
     typedef char *(CDECL *UnixFileNameFn)(LPCWSTR);
     UnixFileNameFn unixFileName =
         (UnixFileNameFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    WCHAR wide[MAX_PATH];
-    if (!unixFileName || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
+    if (!unixFileName)
         return "";
-    char *name = unixFileName(wide);
+    char *name = unixFileName(Wide(path).c_str());
     if (!name)
         return "";
     std::string host = name;
