@@ -263,7 +263,7 @@ static SaveOutcome WriteOver(HeldFile *held, const char *temp, const char *path,
     char buffer[COPY_BUFFER_SIZE];
     HANDLE target, source;
     DWORD got, written;
-    BOOL ok = TRUE;
+    BOOL ok;
 
     /* The hold shares no writing, not even with another handle of this process. */
     CloseHandle(held->handle);
@@ -278,8 +278,13 @@ static SaveOutcome WriteOver(HeldFile *held, const char *temp, const char *path,
     }
     source = CreateFileA(temp, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     ok = source != INVALID_HANDLE_VALUE;
-    while (ok && ReadFile(source, buffer, sizeof(buffer), &got, NULL) && got > 0)
+    while (ok)
+    {
+        ok = ReadFile(source, buffer, sizeof(buffer), &got, NULL);
+        if (!ok || got == 0)
+            break;
         ok = WriteFile(target, buffer, got, &written, NULL) && written == got;
+    }
     ok = ok && SetEndOfFile(target) && FlushFileBuffers(target);
     if (source != INVALID_HANDLE_VALUE)
         CloseHandle(source);
