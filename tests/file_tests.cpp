@@ -312,6 +312,7 @@ TEST_F(SettingsFile, CopyLeftByACrashIsNeverReadAndGoesWithTheNextSave)
 extern "C" void *g_copyFileSlot __asm__("__imp__CopyFileA@12");
 extern "C" void *g_writeProfileSlot __asm__("__imp__WritePrivateProfileStringA@16");
 extern "C" void *g_moveFileSlot __asm__("__imp__MoveFileExA@12");
+extern "C" void *g_diskFreeSlot __asm__("__imp__GetDiskFreeSpaceExA@16");
 
 class SlotSwap
 {
@@ -348,6 +349,23 @@ struct StandInState
     BOOL deleted;
 };
 StandInState g_standIn;
+
+// A disk the copy has just filled: less free than any cluster.
+BOOL WINAPI DiskNearlyFull(LPCSTR, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free)
+{
+    for (PULARGE_INTEGER size : { available, total, free })
+    {
+        if (size)
+            size->QuadPart = 512;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI RenameCounted(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    g_standIn.calls++;
+    return g_standIn.moveFile(from, to, flags);
+}
 
 BOOL WINAPI CopyFails(LPCSTR, LPCSTR, BOOL)
 {
@@ -507,7 +525,11 @@ TEST_F(SaveGuards, WriterKeepingTheFileOpenFailsTheSave)
     HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 NULL, OPEN_EXISTING, 0, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, writer);
-    EXPECT_EQ(0, SaveSettings(&kSaved));
+    {
+        SlotSwap swap(&g_moveFileSlot, (void *)RenameCounted);
+        EXPECT_EQ(0, SaveSettings(&kSaved));
+    }
+    EXPECT_EQ(0, g_standIn.calls) << "a save that could not hold the file tried to put a copy in place";
     const char line[] = "[Late]\r\nWRITTEN=1\r\n";
     DWORD written = 0;
     SetFilePointer(writer, 0, NULL, FILE_END);
@@ -531,14 +553,16 @@ TEST_F(SaveGuards, HeldFileCanBeNeitherWrittenNorDeleted)
     ExpectSavedWith(path, kStoredForeign);
 }
 
-// A copy that failed, or a key the store refused, fails the save and leaves the file as it was: the keys
-// must never go into an empty copy that then replaces the file.
+// A copy that failed, a key the store refused, or a disk found full after the keys fails the save and
+// leaves the file as it was: the keys must never go into an empty or cut-short copy that then replaces it.
 TEST_F(SaveGuards, FailedCopyOrRefusedKeyFailsTheSave)
 {
     const struct { const char *name; void **slot; void *standIn; } cases[] =
     {
         { "copy fails (a byte-range lock on Windows)", &g_copyFileSlot, (void *)CopyFails },
         { "the store refuses a key", &g_writeProfileSlot, (void *)ThirdKeyRefused },
+        // The store reports success for a write cut short by a full disk; the room left shows it.
+        { "the disk is full after the keys", &g_diskFreeSlot, (void *)DiskNearlyFull },
     };
     for (const auto &c : cases)
     {
