@@ -327,9 +327,9 @@ TEST_F(SaveEndToEnd, SavesQueuedBehindTheLockShowOneBox)
     EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
 }
 
-// A disk with room for the copy but not for the keys: the store cuts the copy short and still reports
-// success, so only the room left afterwards shows the failure. The file stays as it was.
-class SaveOnAFullishDisk : public EndToEndTest
+// Settings files that only the host can arrange: on a small file system it mounts, or behind a link it
+// makes. The mount goes before the test's folders do.
+class SaveOnHostFiles : public EndToEndTest
 {
 protected:
     void TearDown() override
@@ -345,7 +345,9 @@ protected:
     std::string mounted;
 };
 
-TEST_F(SaveOnAFullishDisk, CopyThatFitsButKeysThatDoNotFailTheSave)
+// A disk with room for the copy but not for the keys: the store cuts the copy short and still reports
+// success, so only the room left afterwards shows the failure. The file stays as it was.
+TEST_F(SaveOnHostFiles, CopyThatFitsButKeysThatDoNotFailTheSave)
 {
     std::string folder = TempFolder("fullish");
     std::string host = HostPath(folder);
@@ -366,6 +368,28 @@ TEST_F(SaveOnAFullishDisk, CopyThatFitsButKeysThatDoNotFailTheSave)
     EXPECT_EQ(0, SaveSettings(&settings));
     EXPECT_EQ(stored, ReadText(path));
     EXPECT_FALSE(PathExists(folder + "\\settings.tmp")) << "the copy was left behind";
+}
+
+// A settings file that is a symbolic link made on the host: where the platform reports it as one, the
+// save writes the file it leads to and the link stays.
+TEST_F(SaveOnHostFiles, SymbolicLinkMadeOnTheHostStaysALink)
+{
+    std::string folder = TempFolder("symlink");
+    std::string host = HostPath(folder);
+    ASSERT_FALSE(host.empty()) << "no host path for " << folder;
+    std::string target = folder + "\\real.ini", path = folder + "\\settings.ini";
+    WriteText(target, "[Keys]\r\nJUMP=Space\r\n");
+    ASSERT_TRUE(RunHostCommand("ln -s real.ini '" + host + "/settings.ini'"));
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "the platform does not report a symbolic link as one (seen through a seam in settings_tests)";
+    UseSettingsFile(path);
+    SetupSettings settings = { 40, 30, 20, 10, RENDERER_GLIDE, DISPLAY_BORDERLESS, 0, 0, 1 };
+    EXPECT_EQ(1, SaveSettings(&settings));
+    EXPECT_TRUE(RunHostCommand("test -L '" + host + "/settings.ini'")) << "the link became a plain file";
+    EXPECT_EQ(ReadText(target), ReadText(path));
+    EXPECT_NE(std::string::npos, ReadText(target).find("MASTER_VOLUME=40")) << ReadText(target);
+    EXPECT_NE(std::string::npos, ReadText(target).find("JUMP=Space")) << ReadText(target);
 }
 
 }  // namespace
