@@ -335,6 +335,11 @@ protected:
     void TearDown() override
     {
         UseSettingsFile("");
+        // The platform may not list a link whose file has gone, and then cannot remove the folder.
+        if (!hostLink.empty())
+        {
+            EXPECT_TRUE(RunHostCommand("rm -f '" + hostLink + "'")) << "could not remove " << hostLink;
+        }
         if (!mounted.empty())
         {
             EXPECT_TRUE(RunHostCommand("umount -l '" + mounted + "'")) << "could not unmount " << mounted;
@@ -342,7 +347,7 @@ protected:
         EndToEndTest::TearDown();
     }
 
-    std::string mounted;
+    std::string mounted, hostLink;
 };
 
 // A disk with room for the copy but not for the keys: the store cuts the copy short and still reports
@@ -379,7 +384,8 @@ TEST_F(SaveOnHostFiles, SymbolicLinkMadeOnTheHostStaysALink)
     ASSERT_FALSE(host.empty()) << "no host path for " << folder;
     std::string target = folder + "\\real.ini", path = folder + "\\settings.ini";
     WriteText(target, "[Keys]\r\nJUMP=Space\r\n");
-    ASSERT_TRUE(RunHostCommand("ln -s real.ini '" + host + "/settings.ini'"));
+    hostLink = host + "/settings.ini";
+    ASSERT_TRUE(RunHostCommand("ln -s real.ini '" + hostLink + "'"));
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         GTEST_SKIP() << "the platform does not report a symbolic link as one (seen through a seam in settings_tests)";
