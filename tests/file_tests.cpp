@@ -347,8 +347,13 @@ struct StandInState
     // Seen while the save ran, from the stand-in for the copy: another program's open for writing, its delete.
     DWORD writeOpenError;
     BOOL deleted;
+    // Started by a stand-in, as another program at a chosen moment.
+    Rival *rival;
+    bool rivalStarted;
 };
 StandInState g_standIn;
+// How long another program keeps the file open "for a moment".
+const DWORD kBriefOpenMs = 150;
 
 // A disk the copy has just filled: less free than any cluster.
 BOOL WINAPI DiskNearlyFull(LPCSTR, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free)
@@ -493,22 +498,42 @@ protected:
 
 const std::vector<std::string> kStoredForeign = { "Sound/VOICE_VOLUME=7", "Keys/JUMP=Space" };
 
+// Just as the save puts its copy in place, another program opens the file to read it for a moment.
+BOOL WINAPI ReaderOpensBeforeTheRename(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    if (g_standIn.calls++ == 0)
+        g_standIn.rivalStarted = g_standIn.rival->StartHold(g_standIn.settings, "read", "read", kBriefOpenMs);
+    return g_standIn.moveFile(from, to, flags);
+}
+
 // Another program that has the file open for a moment is waited for: a reader while the copy goes in
-// place, a writer as the save starts.
+// place, a writer or a reader that shares nothing as the save starts.
 TEST_F(SaveGuards, BriefOpenByAnotherProgramIsWaitedFor)
 {
-    const struct { const char *name; const char *access; const char *share; DWORD ms; } cases[] =
+    const struct { const char *name; const char *access; const char *share; bool atTheRename; } cases[] =
     {
-        { "reader during the rename", "read", "read", 150 },
-        { "writer as the save starts", "write", "all", 100 },
-        { "sole reader as the save starts", "read", "none", 100 },
+        { "reader during the rename", "read", "read", true },
+        { "writer as the save starts", "write", "all", false },
+        { "sole reader as the save starts", "read", "none", false },
     };
     for (const auto &c : cases)
     {
         SCOPED_TRACE(c.name);
         WriteText(path, kStoredText);
-        ASSERT_TRUE(rival.StartHold(path, c.access, c.share, c.ms));
-        EXPECT_EQ(1, SaveSettings(&kSaved));
+        g_standIn.calls = 0;
+        g_standIn.rival = &rival;
+        g_standIn.rivalStarted = false;
+        if (c.atTheRename)
+        {
+            SlotSwap swap(&g_moveFileSlot, (void *)ReaderOpensBeforeTheRename);
+            EXPECT_EQ(1, SaveSettings(&kSaved));
+            EXPECT_TRUE(g_standIn.rivalStarted) << "the other program did not start";
+        }
+        else
+        {
+            ASSERT_TRUE(rival.StartHold(path, c.access, c.share, kBriefOpenMs));
+            EXPECT_EQ(1, SaveSettings(&kSaved));
+        }
         ExpectSavedWith(path, kStoredForeign);
         EXPECT_FALSE(PathExists(temp));
         DWORD code = 1;
@@ -644,8 +669,12 @@ TEST_F(SaveGuards, LockOfAKilledCopyDoesNotBlockTheSave)
 {
     WriteText(path, kStoredText);
     ASSERT_TRUE(rival.StartLock());
+    // Another copy waiting for its turn keeps the lock in being while the first is killed.
+    HANDLE waiting = CreateMutexA(NULL, FALSE, "QuorvaneSetupSave");
+    ASSERT_TRUE(waiting != NULL);
     rival.Kill();
     EXPECT_EQ(1, SaveSettings(&kSaved));
+    CloseHandle(waiting);
     ExpectSavedWith(path, kStoredForeign);
 }
 
@@ -709,8 +738,12 @@ TEST_F(SaveGuards, LinkedFileKeepsItsLinks)
 
 const int kMeasuredSaves = 40;
 
-// Another program appending a line every millisecond while the setup saves 40 times: a write is lost only
-// when it lands in the instant before the rename, so almost none are.
+// Another program appending a line every millisecond while the setup saves 40 times. The save never
+// replaces a write it saw, but one landing between its last look and the rename is lost; on this platform
+// the rename even replaces a file that the other program has open with read and write sharing (Windows
+// refuses that rename, and the save then looks again), and the program, kept waiting by the save's hold,
+// gets in just then: at most one of its writes per save is lost, where a save that released the file
+// earlier or paused inside that instant lost several.
 TEST_F(SaveGuards, AppendingProgramLosesAlmostNothing)
 {
     WriteText(path, kStoredText);
@@ -736,7 +769,7 @@ TEST_F(SaveGuards, AppendingProgramLosesAlmostNothing)
     printf("%d saves (%d failed with the box); %lu appends succeeded, %lu of them lost\n", kMeasuredSaves, failed,
            appended, lost);
     EXPECT_GT(appended, 0u);
-    EXPECT_LT(lost * 100, appended) << "more than 1 % of the other program's writes lost";
+    EXPECT_LE(lost, (DWORD)(kMeasuredSaves - failed)) << "more than one write lost per save";
 }
 
 // Another program replacing the file by delete-then-rename while the setup saves 40 times: a save that
