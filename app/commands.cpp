@@ -16,15 +16,25 @@ static void OnConfigFolderCommand(HWND window)
     ShellExecuteA(window, "open", g_locations.configFolder, NULL, NULL, SW_SHOWNORMAL);
 }
 
+/* Set while a Save runs and while its error box is up. Saves queued behind it (while it waited for
+   another copy's save, say) are then dispatched by the box's own loop: they do nothing, rather than each
+   wait as long again and stack a box on the last. */
+static BOOL g_saveUnderway;
+
 static void OnSaveCommand(HWND window)
 {
     char text[SAVE_FAILURE_TEXT_SIZE];
 
-    ReadSettingsFromForm(window, &g_settings);
-    if (SaveSettings(&g_settings))
+    if (g_saveUnderway)
         return;
-    FormatSaveFailure(text);
-    MessageBoxA(window, text, ERROR_CAPTION, MB_OK | MB_ICONERROR);
+    g_saveUnderway = TRUE;
+    ReadSettingsFromForm(window, &g_settings);
+    if (!SaveSettings(&g_settings))
+    {
+        FormatSaveFailure(text);
+        MessageBoxA(window, text, ERROR_CAPTION, MB_OK | MB_ICONERROR);
+    }
+    g_saveUnderway = FALSE;
 }
 
 static void OnResetCommand(HWND window)

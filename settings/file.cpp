@@ -9,6 +9,9 @@
 #define SAVE_LOCK_TIMEOUT_MS 5000
 #define SAVE_TRIES 20
 #define SAVE_RETRY_DELAY_MS 25
+/* Times a save starts again from a file that another program changed under it. */
+#define SAVE_ATTEMPTS 4
+#define COPY_BUFFER_SIZE 4096
 #define SETTINGS_EXTENSION ".ini"
 #define SETTINGS_EXTENSION_LENGTH 4
 #define TEMP_EXTENSION ".tmp"
@@ -138,6 +141,12 @@ static BOOL WriteKeys(const SetupSettings *settings, const char *path)
     return TRUE;
 }
 
+static void RemoveTemp(const char *temp)
+{
+    SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(temp);
+}
+
 /* The store does not check its own writes: on a full disk it leaves the file cut short and still reports
    success. A write that ran out of room leaves less free than the cluster it needed, so a disk found that
    full afterwards fails the save, whatever the store said. */
@@ -149,46 +158,140 @@ static BOOL RoomLeftOnDisk(void)
            available.QuadPart >= MIN_FREE_BYTES;
 }
 
-/* Another program's brief open of the file (a reader, or its own write) makes a copy or a replacement fail
+/* Another program's brief open of the file (a reader, or its own write) makes a hold or a replacement fail
    for a moment; a program that keeps it open makes the save fail. TRUE, after a short pause, when the
-   failure just met is such a conflict and `tries` leaves room for another; the error is kept otherwise. */
-static BOOL PausedForBriefConflict(int tries)
+   failure just met is such a conflict and `*tries` leaves room for another; the error is kept otherwise.
+   One count serves the whole save, so its pauses add up to SAVE_TRIES at most. */
+static BOOL PausedForBriefConflict(int *tries)
 {
     DWORD error = GetLastError();
 
-    if (tries >= SAVE_TRIES || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
+    if (++*tries >= SAVE_TRIES || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
         return FALSE;
     Sleep(SAVE_RETRY_DELAY_MS);
+    SetLastError(error);
     return TRUE;
 }
 
 /* Open for reading, sharing only reading: while the copy is made and written, no other program can
-   rewrite the file and then have its change silently replaced; its own write fails instead. */
-static HANDLE HoldSettingsFile(const char *path)
+   rewrite, rename or delete the file and then have its change silently replaced; its own attempt fails
+   instead. A linked file is opened for writing too, since its new content goes into it. */
+static HANDLE HoldSettingsFile(const char *path, DWORD access, DWORD share, int *tries)
 {
     HANDLE file;
-    int tries;
 
-    for (tries = 1;; tries++)
+    for (;;)
     {
-        file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        file = CreateFileA(path, access, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
         if (file != INVALID_HANDLE_VALUE || !PausedForBriefConflict(tries))
             return file;
     }
 }
 
-/* One rename: whoever reads the file finds the old one or the new one, never a mixture. */
-static BOOL PutInPlace(const char *temp, const char *path)
+/* Size, last write and identity: what any write, truncation or replacement of the file changes. */
+static BOOL SameFile(HANDLE file, const BY_HANDLE_FILE_INFORMATION *before)
 {
-    int tries;
+    BY_HANDLE_FILE_INFORMATION now;
 
-    for (tries = 1;; tries++)
+    return GetFileInformationByHandle(file, &now) &&
+           now.dwVolumeSerialNumber == before->dwVolumeSerialNumber &&
+           now.nFileIndexHigh == before->nFileIndexHigh && now.nFileIndexLow == before->nFileIndexLow &&
+           now.nFileSizeHigh == before->nFileSizeHigh && now.nFileSizeLow == before->nFileSizeLow &&
+           CompareFileTime(&now.ftLastWriteTime, &before->ftLastWriteTime) == 0;
+}
+
+/* How one attempt at a save ended. */
+enum SaveOutcome
+{
+    SAVE_DONE,
+    SAVE_FAILED,
+    SAVE_FILE_CHANGED   /* another program changed the file after it was copied: start again from it */
+};
+
+/* Why the last save failed, for the error box. */
+enum SaveFailure
+{
+    FAILURE_WRITE,
+    FAILURE_TEMP_IN_THE_WAY
+};
+
+static SaveFailure g_saveFailure;
+
+/* The settings file as the save found it. */
+struct HeldFile
+{
+    HANDLE handle;                      /* INVALID_HANDLE_VALUE when there was no file */
+    BY_HANDLE_FILE_INFORMATION info;
+    BOOL linked;                        /* other names lead to the same bytes */
+};
+
+/* One rename: whoever reads the file finds the old one or the new one, never a mixture. The rename can
+   only undo a write it did not see in the instant between the last look at the file and the rename
+   itself, so the look comes last, on the hold, and every pause comes before the file is held again.
+   Where there was no file, the rename replaces none that has appeared since. */
+static SaveOutcome PutInPlace(HeldFile *held, const char *temp, const char *path, int *tries)
+{
+    for (;;)
     {
+        if (held->handle == INVALID_HANDLE_VALUE)
+        {
+            if (MoveFileExA(temp, path, MOVEFILE_WRITE_THROUGH))
+                return SAVE_DONE;
+            if (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS)
+                return SAVE_FILE_CHANGED;
+            return SAVE_FAILED;
+        }
+        if (!SameFile(held->handle, &held->info))
+            return SAVE_FILE_CHANGED;
+        CloseHandle(held->handle);
+        held->handle = INVALID_HANDLE_VALUE;
         if (MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return TRUE;
+            return SAVE_DONE;
         if (!PausedForBriefConflict(tries))
-            return FALSE;
+            return SAVE_FAILED;
+        held->handle = HoldSettingsFile(path, GENERIC_READ, FILE_SHARE_READ, tries);
+        if (held->handle == INVALID_HANDLE_VALUE)
+            return GetLastError() == ERROR_FILE_NOT_FOUND ? SAVE_FILE_CHANGED : SAVE_FAILED;
     }
+}
+
+/* A rename would put a file of its own in place of the link, and the other names would keep the old
+   settings: the copy's bytes go into the linked file instead. Held alone meanwhile, so no reader sees it
+   half written; a crash in the middle can leave it so, the complete new settings then being in the copy. */
+static SaveOutcome WriteOver(HeldFile *held, const char *temp, const char *path, int *tries)
+{
+    char buffer[COPY_BUFFER_SIZE];
+    HANDLE target, source;
+    DWORD got, written;
+    BOOL ok;
+
+    /* The hold shares no writing, not even with another handle of this process. */
+    CloseHandle(held->handle);
+    held->handle = INVALID_HANDLE_VALUE;
+    target = HoldSettingsFile(path, GENERIC_READ | GENERIC_WRITE, 0, tries);
+    if (target == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? SAVE_FILE_CHANGED : SAVE_FAILED;
+    if (!SameFile(target, &held->info))
+    {
+        CloseHandle(target);
+        return SAVE_FILE_CHANGED;
+    }
+    source = CreateFileA(temp, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    ok = source != INVALID_HANDLE_VALUE;
+    while (ok)
+    {
+        ok = ReadFile(source, buffer, sizeof(buffer), &got, NULL);
+        if (!ok || got == 0)
+            break;
+        ok = WriteFile(target, buffer, got, &written, NULL) && written == got;
+    }
+    ok = ok && SetEndOfFile(target) && FlushFileBuffers(target);
+    if (source != INVALID_HANDLE_VALUE)
+        CloseHandle(source);
+    CloseHandle(target);
+    if (ok)
+        RemoveTemp(temp);
+    return ok ? SAVE_DONE : SAVE_FAILED;
 }
 
 /* The copy's bytes reach the disk before the rename does: a power cut must not leave a settings file that
@@ -205,12 +308,6 @@ static BOOL FlushToDisk(const char *path)
     return flushed;
 }
 
-static void RemoveTemp(const char *temp)
-{
-    SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(temp);
-}
-
 /* The copy sits beside the settings file, named like it but for the extension: it fits wherever the file
    does, is never read as settings, and a crash leaves at most this one file, which the next save replaces. */
 static BOOL MakeTempPath(char *temp)
@@ -224,55 +321,108 @@ static BOOL MakeTempPath(char *temp)
     return TRUE;
 }
 
-/* The keys go into a copy of the file, which then replaces it in one step; on any failure the copy goes
-   and the file stays as it was. */
-static BOOL SaveThroughCopy(const SetupSettings *settings, const char *temp)
+/* What a crash left under the copy's name goes first: its bytes must never reach the settings. Something
+   that cannot go (a folder, a file another program keeps open) blocks every save, so the box names it. */
+static BOOL ClearTemp(const char *temp)
+{
+    RemoveTemp(temp);
+    if (GetFileAttributesA(temp) == INVALID_FILE_ATTRIBUTES)
+        return TRUE;
+    g_saveFailure = FAILURE_TEMP_IN_THE_WAY;
+    return FALSE;
+}
+
+/* One attempt: hold the file, copy it, write the keys into the copy, and put the copy in place. On any
+   failure the copy goes and the file stays as it was. */
+static SaveOutcome SaveOnce(const SetupSettings *settings, const char *temp, FileAttributesFn fileAttributes)
 {
     const char *path = g_locations.settingsFilePath;
-    HANDLE held = HoldSettingsFile(path);
+    HeldFile held;
+    SaveOutcome outcome;
+    DWORD attributes;
+    int tries = 0;
     BOOL written;
 
-    if (held == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND)
-        return FALSE;
-    RemoveTemp(temp);
-    written = (held == INVALID_HANDLE_VALUE || CopyFileA(path, temp, FALSE)) && WriteKeys(settings, temp);
+    held.handle = HoldSettingsFile(path, GENERIC_READ, FILE_SHARE_READ, &tries);
+    held.linked = FALSE;
+    if (held.handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return SAVE_FAILED;
+    if (held.handle != INVALID_HANDLE_VALUE)
+    {
+        if (!GetFileInformationByHandle(held.handle, &held.info))
+        {
+            CloseHandle(held.handle);
+            return SAVE_FAILED;
+        }
+        attributes = fileAttributes(path);
+        held.linked = held.info.nNumberOfLinks > 1 ||
+                      (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+    }
+    written = ClearTemp(temp);
+    written = written && (held.handle == INVALID_HANDLE_VALUE || CopyFileA(path, temp, FALSE)) &&
+              WriteKeys(settings, temp);
     /* Makes the store write out what it may still hold of the copy, and drop it. */
     WritePrivateProfileStringA(NULL, NULL, NULL, temp);
     written = written && RoomLeftOnDisk() && FlushToDisk(temp);
-    if (held != INVALID_HANDLE_VALUE)
-        CloseHandle(held);
-    written = written && PutInPlace(temp, path);
-    if (!written)
+    outcome = SAVE_FAILED;
+    if (written)
+        outcome = held.linked ? WriteOver(&held, temp, path, &tries) : PutInPlace(&held, temp, path, &tries);
+    if (held.handle != INVALID_HANDLE_VALUE)
+        CloseHandle(held.handle);
+    if (outcome != SAVE_DONE && g_saveFailure != FAILURE_TEMP_IN_THE_WAY)
         RemoveTemp(temp);
-    return written;
+    return outcome;
 }
 
-int SaveSettings(const SetupSettings *settings)
+/* A file that another program changed under the save is copied again, a few times at most: one that
+   keeps changing fails the save rather than lose the other program's writes. */
+static BOOL SaveThroughCopy(const SetupSettings *settings, const char *temp, FileAttributesFn fileAttributes)
+{
+    SaveOutcome outcome = SAVE_FILE_CHANGED;
+    int attempt;
+
+    for (attempt = 0; attempt < SAVE_ATTEMPTS && outcome == SAVE_FILE_CHANGED; attempt++)
+        outcome = SaveOnce(settings, temp, fileAttributes);
+    return outcome == SAVE_DONE;
+}
+
+int SaveSettingsWith(const SetupSettings *settings, FileAttributesFn fileAttributes)
 {
     char temp[PATH_BUFFER_SIZE];
     HANDLE lock;
     DWORD waited;
     BOOL saved = FALSE;
 
+    g_saveFailure = FAILURE_WRITE;
     if (!settings || !HasSettingsFile() || !MakeTempPath(temp))
         return 0;
-    /* Copies of the setup take turns, since they share the one temporary file. */
+    /* Copies of the setup take turns, since they share the one temporary file. A copy that was killed
+       while saving leaves the lock abandoned, which is as good as free. */
     lock = CreateMutexA(NULL, FALSE, SAVE_LOCK_NAME);
     if (!lock)
         return 0;
     waited = WaitForSingleObject(lock, SAVE_LOCK_TIMEOUT_MS);
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
     {
-        saved = SaveThroughCopy(settings, temp);
+        saved = SaveThroughCopy(settings, temp, fileAttributes);
         ReleaseMutex(lock);
     }
     CloseHandle(lock);
     return saved;
 }
 
+int SaveSettings(const SetupSettings *settings)
+{
+    return SaveSettingsWith(settings, GetFileAttributesA);
+}
+
 void FormatSaveFailure(char *text)
 {
-    if (HasSettingsFile())
+    char temp[PATH_BUFFER_SIZE];
+
+    if (g_saveFailure == FAILURE_TEMP_IN_THE_WAY && HasSettingsFile() && MakeTempPath(temp))
+        wsprintfA(text, SAVE_FAILURE_IN_THE_WAY_FORMAT, g_locations.settingsFilePath, temp);
+    else if (HasSettingsFile())
         wsprintfA(text, SAVE_FAILURE_FORMAT, g_locations.settingsFilePath);
     else
         lstrcpynA(text, SAVE_FAILURE_NO_FOLDER_TEXT, SAVE_FAILURE_TEXT_SIZE);

@@ -7,6 +7,7 @@
 
 #include "driver.h"
 #include "resources/resource.h"
+#include "settings/file.h"
 
 using namespace driver;
 
@@ -277,11 +278,124 @@ TEST_F(SaveEndToEnd, ConcurrentWritersLeaveOneCompleteFile)
     printf("%d rounds: %d damaged; %d times a game's write that reported success was replaced\n",
            kConcurrentRounds, damaged, gameLost);
     EXPECT_EQ(0, damaged) << "files that no writer wrote:" << Joined(damage);
+    EXPECT_EQ(0, gameLost) << "a game's write that reported success was replaced";
     window.Close();
     second.Close();
     EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
     DWORD code = 1;
     EXPECT_TRUE(other.WaitForExit(kExitTimeoutMs, &code) && code == 0) << "the second copy did not exit with 0";
+}
+
+// Longer than the save's wait for another copy's lock, so a second wait would show.
+const DWORD kLockWaitQuietMs = 7000;
+const DWORD kBoxTimeoutMs = 20000;
+const DWORD kAnswerTimeoutMs = 2000;
+
+// Saves queued while another copy holds the save lock: one wait, one box; the rest do nothing, and once
+// the box is closed the window answers at once.
+TEST_F(SaveEndToEnd, SavesQueuedBehindTheLockShowOneBox)
+{
+    WriteText(SettingsFile(), oldText);
+    Rival otherCopy;
+    ASSERT_TRUE(otherCopy.StartLock()) << "could not take the save lock";
+    ASSERT_TRUE(StartSetup(BuiltSetup()));
+    for (int save = 0; save < 3; save++)
+        window.PostCommand(IDM_SAVE);
+    std::vector<HWND> boxes;
+    ASSERT_TRUE(WaitUntil([&]() { return !(boxes = MessageBoxesOf(setup.Pid())).empty(); }, kBoxTimeoutMs))
+        << "the save showed no box";
+    EXPECT_FALSE(WaitUntil([&]() { return MessageBoxesOf(setup.Pid()).size() > 1; }, kLockWaitQuietMs))
+        << "a queued save waited again and showed a box of its own";
+    SeenBox seen = ReadMessageBox(boxes[0]);
+    EXPECT_EQ("Unable to save the settings to\n" + SettingsFile(), seen.text) << Describe(seen);
+    ASSERT_TRUE(PressButton(boxes[0], "OK"));
+    EXPECT_TRUE(WaitUntil([&]() { return MessageBoxesOf(setup.Pid()).empty() && window.Enabled(); }, kBoxTimeoutMs))
+        << "the box did not go";
+    DWORD_PTR result = 0;
+    EXPECT_TRUE(SendMessageTimeoutA(window.Handle(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &result))
+        << "the window did not answer after the box";
+    EXPECT_TRUE(MessageBoxesOf(setup.Pid()).empty()) << "another box came";
+    EXPECT_TRUE(ReadText(SettingsFile()) == oldText) << "the file changed";
+
+    // Once the other copy has gone, Save works again.
+    otherCopy.Kill();
+    StartOnOldFile(setup, window, 42);
+    ASSERT_TRUE(SendCommand(window.Handle(), IDM_SAVE));
+    EXPECT_TRUE(MessageBoxesOf(setup.Pid()).empty());
+    EXPECT_TRUE(ReadText(SettingsFile()) == LargeSettingsText(SavedKeys(ReadForm(window))));
+    window.Close();
+    EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
+}
+
+// Settings files that only the host can arrange: on a small file system it mounts, or behind a link it
+// makes. The mount goes before the test's folders do.
+class SaveOnHostFiles : public EndToEndTest
+{
+protected:
+    void TearDown() override
+    {
+        UseSettingsFile("");
+        // The platform may not list a link whose file has gone, and then cannot remove the folder.
+        if (!hostLink.empty())
+        {
+            EXPECT_TRUE(RunHostCommand("rm -f '" + hostLink + "'")) << "could not remove " << hostLink;
+        }
+        if (!mounted.empty())
+        {
+            EXPECT_TRUE(RunHostCommand("umount -l '" + mounted + "'")) << "could not unmount " << mounted;
+        }
+        EndToEndTest::TearDown();
+    }
+
+    std::string mounted, hostLink;
+};
+
+// A disk with room for the copy but not for the keys: the store cuts the copy short and still reports
+// success, so only the room left afterwards shows the failure. The file stays as it was.
+TEST_F(SaveOnHostFiles, CopyThatFitsButKeysThatDoNotFailTheSave)
+{
+    std::string folder = TempFolder("fullish");
+    std::string host = HostPath(folder);
+    ASSERT_FALSE(host.empty()) << "no host path for " << folder;
+    if (!RunHostCommand("mount -t tmpfs -o size=64k tmpfs '" + host + "'"))
+        GTEST_SKIP() << "a small file system cannot be mounted here (not root?)";
+    mounted = host;
+    // Nearly a memory page: the copy takes one page, the keys need a second.
+    const std::string stored = "[Sound]\r\nVOICE_VOLUME=7\r\n[Keys]\r\nMACRO=" + std::string(3980, 'x') + "\r\n";
+    std::string path = folder + "\\settings.ini";
+    WriteText(path, stored);
+    ASSERT_EQ(stored, ReadText(path));
+    // One page held back while the rest is filled, then given back: room for the copy and no more.
+    ASSERT_TRUE(RunHostCommand("dd if=/dev/zero of='" + host + "/spare' bs=4096 count=1 && "
+                               "{ dd if=/dev/zero of='" + host + "/filler' bs=4096; true; } && rm '" + host + "/spare'"));
+    UseSettingsFile(path);
+    SetupSettings settings = { 40, 30, 20, 10, RENDERER_GLIDE, DISPLAY_BORDERLESS, 0, 0, 1 };
+    EXPECT_EQ(0, SaveSettings(&settings));
+    EXPECT_EQ(stored, ReadText(path));
+    EXPECT_FALSE(PathExists(folder + "\\settings.tmp")) << "the copy was left behind";
+}
+
+// A settings file that is a symbolic link made on the host: where the platform reports it as one, the
+// save writes the file it leads to and the link stays.
+TEST_F(SaveOnHostFiles, SymbolicLinkMadeOnTheHostStaysALink)
+{
+    std::string folder = TempFolder("symlink");
+    std::string host = HostPath(folder);
+    ASSERT_FALSE(host.empty()) << "no host path for " << folder;
+    std::string target = folder + "\\real.ini", path = folder + "\\settings.ini";
+    WriteText(target, "[Keys]\r\nJUMP=Space\r\n");
+    hostLink = host + "/settings.ini";
+    ASSERT_TRUE(RunHostCommand("ln -s real.ini '" + hostLink + "'"));
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "the platform does not report a symbolic link as one (seen through a seam in settings_tests)";
+    UseSettingsFile(path);
+    SetupSettings settings = { 40, 30, 20, 10, RENDERER_GLIDE, DISPLAY_BORDERLESS, 0, 0, 1 };
+    EXPECT_EQ(1, SaveSettings(&settings));
+    EXPECT_TRUE(RunHostCommand("test -L '" + host + "/settings.ini'")) << "the link became a plain file";
+    EXPECT_EQ(ReadText(target), ReadText(path));
+    EXPECT_NE(std::string::npos, ReadText(target).find("MASTER_VOLUME=40")) << ReadText(target);
+    EXPECT_NE(std::string::npos, ReadText(target).find("JUMP=Space")) << ReadText(target);
 }
 
 }  // namespace

@@ -352,3 +352,83 @@ void CloseFolderWindow(HWND folder)
     while (IsWindow(folder) && GetTickCount() - start < 10000)
         Sleep(50);
 }
+
+static const DWORD kRivalTimeoutMs = 15000;
+
+Rival::Rival()
+{
+    static unsigned serial;
+    char name[64];
+    wsprintfA(name, "QVRival-%lu-%u", GetCurrentProcessId(), ++serial);
+    readyName = std::string(name) + "-ready";
+    stopName = std::string(name) + "-stop";
+    ready = CreateEventA(NULL, TRUE, FALSE, readyName.c_str());
+    stop = CreateEventA(NULL, TRUE, FALSE, stopName.c_str());
+    ZeroMemory(&info, sizeof(info));
+}
+
+Rival::~Rival()
+{
+    Kill();
+    CloseHandle(ready);
+    CloseHandle(stop);
+}
+
+bool Rival::Start(const std::string &arguments)
+{
+    char own[MAX_PATH] = "";
+    GetModuleFileNameA(NULL, own, MAX_PATH);
+    std::string exe = own;
+    exe = exe.substr(0, exe.rfind('\\')) + "\\save_rival.exe";
+    std::string commandLine = "\"" + exe + "\" " + arguments;
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    Kill();
+    ResetEvent(ready);
+    ResetEvent(stop);
+    if (!CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+    {
+        ZeroMemory(&info, sizeof(info));
+        return false;
+    }
+    HANDLE either[2] = { ready, info.hProcess };
+    return WaitForMultipleObjects(2, either, FALSE, kRivalTimeoutMs) == WAIT_OBJECT_0;
+}
+
+bool Rival::StartLock()
+{
+    return Start("lock " + readyName);
+}
+
+bool Rival::StartHold(const std::string &path, const char *access, const char *share, DWORD ms)
+{
+    char time[16];
+    wsprintfA(time, "%lu", ms);
+    return Start("hold " + readyName + " \"" + path + "\" " + access + " " + share + " " + time);
+}
+
+bool Rival::StartLoop(const char *mode, const std::string &path)
+{
+    return Start(std::string(mode) + " " + readyName + " \"" + path + "\" " + stopName);
+}
+
+bool Rival::Finish(DWORD *code)
+{
+    SetEvent(stop);
+    if (info.hProcess == NULL || WaitForSingleObject(info.hProcess, kRivalTimeoutMs) != WAIT_OBJECT_0)
+        return false;
+    GetExitCodeProcess(info.hProcess, code);
+    return true;
+}
+
+void Rival::Kill()
+{
+    if (info.hProcess == NULL)
+        return;
+    TerminateProcess(info.hProcess, 1);
+    WaitForSingleObject(info.hProcess, kRivalTimeoutMs);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    ZeroMemory(&info, sizeof(info));
+}

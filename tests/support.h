@@ -100,3 +100,29 @@ public:
 private:
     UINT_PTR timer;
 };
+
+// save_rival.exe, built beside the test programs: another program at work on the settings file (see
+// save_rival.cpp). Each Start waits (bounded) until it is at work; false when it did not get there.
+// Killed, if still running, when the object goes.
+class Rival
+{
+public:
+    Rival();
+    ~Rival();
+    bool StartLock();
+    // `access` read|write, `share` none|read|all.
+    bool StartHold(const std::string &path, const char *access, const char *share, DWORD ms);
+    // `mode` append|replace: runs until Finish.
+    bool StartLoop(const char *mode, const std::string &path);
+    // Tells a loop to stop, then waits (bounded) for the exit; false on timeout. `code` gets the exit code.
+    bool Finish(DWORD *code);
+    void Kill();
+
+private:
+    bool Start(const std::string &arguments);
+    std::string readyName, stopName;
+    HANDLE ready, stop;
+    PROCESS_INFORMATION info;
+    Rival(const Rival &);
+    Rival &operator=(const Rival &);
+};
