@@ -30,13 +30,12 @@ static void CutAtLastBackslash(WCHAR *path)
     }
 }
 
-/* `wide` in the ANSI code page, into `path` (PATH_BUFFER_SIZE bytes); FALSE, with `path` empty, when a
-   letter has no exact equivalent there: written as "?", or as a look-alike (a Polish L with stroke as a
-   plain L), the path would name no folder, or somebody else's. */
-static BOOL ExactAnsiPath(const WCHAR *wide, char *path)
+BOOL ExactPathInCodePage(UINT codePage, const WCHAR *wide, char *path)
 {
-    UINT codePage = GetACP();
-    /* UTF-8 writes every letter, and takes neither the flag nor the question. */
+    /* UTF-8 writes every letter and refuses both the best-fit flag and the used-default question; what it
+       cannot write is a lone surrogate, which WC_ERR_INVALID_CHARS turns into a failure instead of U+FFFD.
+       That flag is unknown before Vista, but the UTF-8 ANSI code page exists only from Windows 10 1903
+       on, so it is passed for that code page alone and never reaches XP. */
     BOOL utf8 = codePage == CP_UTF8;
     BOOL defaulted = FALSE;
 
@@ -46,6 +45,11 @@ static BOOL ExactAnsiPath(const WCHAR *wide, char *path)
         return TRUE;
     ZeroMemory(path, PATH_BUFFER_SIZE);
     return FALSE;
+}
+
+static BOOL ExactAnsiPath(const WCHAR *wide, char *path)
+{
+    return ExactPathInCodePage(GetACP(), wide, path);
 }
 
 /* A path the ANSI functions reach: as named, else its short form, which the system writes in plain letters.

@@ -32,6 +32,11 @@ typedef DWORD (WINAPI *ModuleFileNameFn)(HMODULE module, LPWSTR path, DWORD size
 
 BOOL QueryAppDataFolder(WCHAR *folder);
 
+/* `wide` in code page `codePage`, into `path` (PATH_BUFFER_SIZE bytes); FALSE, with `path` empty, when a
+   letter has no exact equivalent there: written as "?", or as a look-alike (a Polish L with stroke as a
+   plain L), the path would name no folder, or somebody else's. ResolveLocations passes the ANSI code page. */
+BOOL ExactPathInCodePage(UINT codePage, const WCHAR *wide, char *path);
+
 /* FALSE after the start-up error box, owned by `owner`, has been shown. */
 BOOL ResolveLocationsWith(HWND owner, AppDataFolderFn appDataFolder, ModuleFileNameFn moduleFileName);
 BOOL ResolveLocations(HWND owner);

@@ -155,14 +155,16 @@ struct StartCase
     const char *hangMs;         // QV_GAME_HANG_MS
     DWORD minMs, maxMs;         // from the click to the setup's exit
     bool gameStaysOpen;         // a game window to find (and close) afterwards
+    bool readOnlyGame;          // game.exe marked read-only, as a copy from a CD or an archive can be
 };
 
 const StartCase kStartCases[] =
 {
-    { "GamePresent",              NULL,               "",     "",      0,    8000,  true },
-    { "GameExitsAtOnce",          NULL,               "exit", "",      0,    8000,  false },
-    { "GameNeverIdle",            NULL,               "hang", "20000", 9000, 19000, false },
-    { "FolderWithUnusualLetters", kUnusualFolderName, "",     "",      0,    8000,  true },
+    { "GamePresent",              NULL,               "",     "",      0,    8000,  true,  false },
+    { "GameExitsAtOnce",          NULL,               "exit", "",      0,    8000,  false, false },
+    { "GameNeverIdle",            NULL,               "hang", "20000", 9000, 19000, false, false },
+    { "FolderWithUnusualLetters", kUnusualFolderName, "",     "",      0,    8000,  true,  false },
+    { "ReadOnlyGame",             NULL,               "",     "",      0,    8000,  true,  true },
 };
 
 // Names the case in test listings instead of its bytes.
@@ -189,6 +191,11 @@ TEST_P(LaunchEndToEndStarts, SavesStartsTheGameOnceAndExits)
     std::string game = folder + "\\game.exe";
     Install(folder, BuiltGame());
     ASSERT_FALSE(HasFatalFailure());
+    if (launch.readOnlyGame)
+    {
+        ASSERT_TRUE(SetFileAttributesA(game.c_str(), FILE_ATTRIBUTE_READONLY));
+        ASSERT_EQ((DWORD)FILE_ATTRIBUTE_READONLY, GetFileAttributesA(game.c_str()) & FILE_ATTRIBUTE_READONLY);
+    }
     ASSERT_TRUE(StartInstalled(folder, launch.mode, launch.hangMs));
     FormValues form = ChangeControls(window);
 
@@ -285,17 +292,20 @@ TEST_F(LaunchEndToEnd, StartsTheGameFromAFolderOutsideTheCodePage)
     EXPECT_EQ(0, lstrcmpiW(game.c_str(), longForm.c_str())) << "the game started is " << RecordValue(record, "cmdline");
 }
 
-// Launches that cannot start a game: none beside the setup, or a game.exe that is no program.
+// Launches that cannot start a game: none beside the setup, a game.exe that is no program, or a folder
+// named game.exe, which the shell would open and call a success.
 struct FailCase
 {
     const char *name;
-    const char *gameBytes;      // NULL: no game.exe at all
+    const char *gameBytes;      // NULL: no game.exe file
+    bool gameIsFolder;          // a folder named game.exe; the shell is then never asked
 };
 
 const FailCase kFailCases[] =
 {
-    { "NoGame",          NULL },
-    { "GameIsNotAProgram", "This is a text file, not a program.\r\n" },
+    { "NoGame",            NULL, false },
+    { "GameIsNotAProgram", "This is a text file, not a program.\r\n", false },
+    { "GameIsAFolder",     NULL, true },
 };
 
 void PrintTo(const FailCase &launch, std::ostream *out)
@@ -314,6 +324,11 @@ TEST_P(LaunchEndToEndFails, ShowsTheErrorAndComesBackSaved)
     ASSERT_FALSE(HasFatalFailure());
     if (launch.gameBytes != NULL)
         WriteText(installFolder + "\\game.exe", launch.gameBytes);
+    if (launch.gameIsFolder)
+    {
+        ASSERT_TRUE(CreateDirectoryA((installFolder + "\\game.exe").c_str(), NULL));
+        WriteText(installFolder + "\\game.exe\\inside.txt", "a folder, not a program\r\n");
+    }
     ASSERT_TRUE(StartInstalled(installFolder, "", ""));
     FormValues form = ChangeControls(window);
 
@@ -358,8 +373,12 @@ TEST_P(LaunchEndToEndFails, ShowsTheErrorAndComesBackSaved)
     }, kBoxTimeoutMs);
     ASSERT_FALSE(crashed) << "the setup ended during the failed launch";
     ASSERT_EQ(1, ours) << "the launch error never appeared; other boxes seen:" << Joined(shellBoxes);
-    // The request leaves the shell free to explain the failure itself, which it does on this platform.
-    EXPECT_FALSE(shellBoxes.empty()) << "the shell showed no box of its own before the launch error";
+    // The request leaves the shell free to explain the failure itself, which it does on this platform;
+    // a folder is refused before the shell is asked.
+    if (launch.gameIsFolder)
+        EXPECT_TRUE(shellBoxes.empty()) << "the shell was asked to open the folder";
+    else
+        EXPECT_FALSE(shellBoxes.empty()) << "the shell showed no box of its own before the launch error";
     // Worth seeing in the log: what the platform showed before the setup's own error.
     printf("boxes before the launch error:%s\n", shellBoxes.empty() ? " none" : Joined(shellBoxes).c_str());
 
@@ -416,6 +435,20 @@ void PrintTo(const SaveFailCase &c, std::ostream *out)
 const std::string kOldSettings = "[Sound]\r\nMASTER_VOLUME=20\r\nVOICE_VOLUME=7\r\n[Keys]\r\nJUMP=Space\r\nMACRO=" +
                                  std::string(3950, 'x') + "\r\n";
 const char kLaunchQuestion[] = "\n\nStart the game with the settings already on file?";
+const char kEnter[] = "Enter";
+
+// Enter as the keyboard gives it: to the control of the box's thread that has the focus, which the box
+// gives its default button; the box's own loop turns it into that button's click.
+bool PressEnter(HWND box)
+{
+    GUITHREADINFO thread;
+    ZeroMemory(&thread, sizeof(thread));
+    thread.cbSize = sizeof(thread);
+    HWND target = box;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(box, NULL), &thread) && thread.hwndFocus != NULL)
+        target = thread.hwndFocus;
+    return PostMessageA(target, WM_KEYDOWN, VK_RETURN, 1) && PostMessageA(target, WM_KEYUP, VK_RETURN, 0xC0000001);
+}
 
 class LaunchEndToEndUnsaved : public LaunchEndToEnd, public ::testing::WithParamInterface<SaveFailCase>
 {
@@ -495,9 +528,11 @@ TEST_P(LaunchEndToEndUnsaved, SaveReportsTheFailureAndLaunchAsksFirst)
         << "the box did not go";
     EXPECT_TRUE(setup.Running() && window.Visible());
 
-    // No: nothing is started and the window is back. Yes: the launch goes on with the file as it was.
-    for (const char *answer : { "&No", "&Yes" })
+    // Enter, which takes the default button, and No: nothing is started and the window is back. Yes: the
+    // launch goes on with the file as it was.
+    for (const char *answer : { kEnter, "&No", "&Yes" })
     {
+        bool declines = lstrcmpA(answer, "&Yes") != 0;
         SCOPED_TRACE(answer);
         window.PostClick(IDC_LAUNCH_GAME);
         seen = NextBox(&box);
@@ -508,19 +543,19 @@ TEST_P(LaunchEndToEndUnsaved, SaveReportsTheFailureAndLaunchAsksFirst)
         EXPECT_EQ(yesNo, seen.buttons) << Describe(seen);
         EXPECT_TRUE(seen.hasIcon) << Describe(seen);
         EXPECT_FALSE(PathExists(recordPath)) << "the game started before the answer";
-        if (lstrcmpA(answer, "&No") == 0)
+        if (declines)
         {
             window.PostCommand(IDC_LAUNCH_GAME);
             EXPECT_FALSE(WaitUntil([&]() { return MessageBoxesOf(setup.Pid()).size() > 1; }, kQuietMs))
                 << "a command posted while the question was up started another launch";
         }
-        ASSERT_TRUE(PressButton(box, answer));
-        if (lstrcmpA(answer, "&No") != 0)
+        ASSERT_TRUE(answer == kEnter ? PressEnter(box) : PressButton(box, answer));
+        if (!declines)
             continue;
         EXPECT_TRUE(WaitUntil([&]() { return MessageBoxesOf(setup.Pid()).empty() && window.Visible(); },
                               kBoxTimeoutMs)) << "the window did not come back";
         EXPECT_TRUE(setup.Running());
-        EXPECT_FALSE(PathExists(recordPath)) << "a game started after No";
+        EXPECT_FALSE(PathExists(recordPath)) << "a game started after " << answer;
     }
     EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs)) << "after Yes";
     std::vector<std::pair<std::string, std::string> > record = ReadRecord(recordPath);

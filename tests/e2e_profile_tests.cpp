@@ -1,6 +1,8 @@
 // The real setup.exe with the user's application-data folder named outside the ANSI code page, pointed
 // there through the value the shell reads: the settings go to that folder and come back from it after a
-// restart, and a folder whose name merely looks alike is never touched.
+// restart, and a folder whose name merely looks alike is never touched. The setup runs from a copy in a
+// folder of the test's own: when it falls back to its own folder, the file it writes there goes with the
+// test instead of staying beside the test programs, where every later run would find it.
 #include <gtest/gtest.h>
 
 #include "driver.h"
@@ -66,9 +68,12 @@ TEST_P(RedirectedAppData, SettingsLiveInTheNamedFolderOnly)
         otherUsersFile = otherUsersFolder + L"\\settings.ini";
         WriteText(otherUsersFile, kOtherUsersFile);
     }
+    std::string install = TempFolder("qv-profile-setup");
+    std::string copy = install + "\\setup.exe";
+    ASSERT_TRUE(CopyProgram(BuiltSetup(), copy)) << "could not copy " << BuiltSetup();
     ASSERT_TRUE(RedirectAppData(appData));
 
-    ASSERT_TRUE(StartSetup(BuiltSetup()));
+    ASSERT_TRUE(StartSetup(copy));
     EXPECT_EQ(50, window.SliderPosition(IDC_MASTER_VOLUME)) << "the first start shows the reset values";
     window.SetSliderPosition(IDC_MASTER_VOLUME, 23);
     window.PostCommand(IDM_SAVE);
@@ -78,7 +83,7 @@ TEST_P(RedirectedAppData, SettingsLiveInTheNamedFolderOnly)
     window.Close();
     ASSERT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
 
-    ASSERT_TRUE(StartSetup(BuiltSetup()));
+    ASSERT_TRUE(StartSetup(copy));
     EXPECT_EQ(23, window.SliderPosition(IDC_MASTER_VOLUME)) << "after a restart";
     window.Close();
     EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
@@ -87,7 +92,7 @@ TEST_P(RedirectedAppData, SettingsLiveInTheNamedFolderOnly)
     {
         EXPECT_EQ(kOtherUsersFile, ReadText(otherUsersFile)) << "the other user's settings changed";
     }
-    EXPECT_FALSE(PathExists(OwnFolder() + "\\settings.ini")) << "the settings went beside the setup";
+    EXPECT_FALSE(PathExists(install + "\\settings.ini")) << "the settings went beside the setup";
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, RedirectedAppData, ::testing::ValuesIn(kProfiles),

@@ -368,8 +368,12 @@ protected:
         root = MakeTempFolder("hostile");
         g_copies = MakeTempFolder("hostile-copies");
     }
+    // Also after a failed assertion: a file still held open could not be removed with its folder.
     void TearDown() override
     {
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
+        holder = INVALID_HANDLE_VALUE;
         RemoveTree(g_copies);
         RemoveTree(root);
     }
@@ -401,6 +405,8 @@ protected:
     }
 
     std::string root;
+    // Another program's handle on a file of the test.
+    HANDLE holder = INVALID_HANDLE_VALUE;
 };
 
 // ---------------------------------------------------------------------------------------------------------
@@ -600,7 +606,6 @@ TEST_F(HostileFolder, UnwritableFileIsLeftAsItWas)
         std::string appData = AppDataWith(kPlainFile);
         std::string settings = appData + "\\Quorvane\\settings.ini";
         std::string before = StoreKept(settings);
-        HANDLE holder = INVALID_HANDLE_VALUE;
         if (locked)
             holder = CreateFileA(settings.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
         else
@@ -632,6 +637,7 @@ TEST_F(HostileFolder, UnwritableFileIsLeftAsItWas)
 
         if (holder != INVALID_HANDLE_VALUE)
             CloseHandle(holder);
+        holder = INVALID_HANDLE_VALUE;
         if (writable)
         {
             ExpectSavedOver(before, settings, g_settings);
@@ -977,21 +983,27 @@ protected:
         CreateDirectoryA(current.c_str(), NULL);
         SetCurrentDirectoryA(current.c_str());
     }
+    // A settings.ini the test put at the drive's root goes also when the test fails half-way: left there,
+    // it would stop this test in every later run.
     void TearDown() override
     {
+        if (!driveRootFile.empty())
+            DeleteFileA(driveRootFile.c_str());
         SetCurrentDirectoryA(previousDirectory);
         HostileFolder::TearDown();
     }
 
     char previousDirectory[MAX_PATH];
     std::string current;
+    std::string driveRootFile;      // set once this test may write it
 };
 
 TEST_F(HostileAppDataFolder, LengthsEachSideOfBothLimits)
 {
-    char driveRootFile[MAX_PATH];
-    GetFullPathNameA("\\settings.ini", MAX_PATH, driveRootFile, NULL);
-    ASSERT_FALSE(PathExists(driveRootFile)) << driveRootFile << " is in the way: this test writes and removes it";
+    char rootFile[MAX_PATH];
+    GetFullPathNameA("\\settings.ini", MAX_PATH, rootFile, NULL);
+    ASSERT_FALSE(PathExists(rootFile)) << rootFile << " is in the way: this test writes and removes it";
+    driveRootFile = rootFile;
 
     for (const LengthCase &c : kLengthCases)
     {
@@ -1031,7 +1043,7 @@ TEST_F(HostileAppDataFolder, LengthsEachSideOfBothLimits)
             std::sort(after.begin(), after.end());
             ExpectSameLines(tree, after);
             EXPECT_EQ(kPlainFile, ReadText(driveRootFile));
-            DeleteFileA(driveRootFile);
+            DeleteFileA(driveRootFile.c_str());
         }
         EXPECT_EQ(c.folderFits, IsFolder(folder));
         ExpectNothingWrittenElsewhere(elsewhere);

@@ -258,3 +258,70 @@ TEST_F(FoldersOutsideTheCodePage, AreReachedByTheirShortFormsOrCountAsMissing)
 }
 
 } // namespace
+
+namespace {
+
+// What a path becomes in a given code page: its exact bytes, or refused (and the buffer left empty).
+struct ConversionCase
+{
+    const char *name;
+    UINT codePage;
+    std::wstring path;
+    bool accepted;
+    std::string bytes;
+};
+
+std::wstring Times(const wchar_t *letter, size_t n)
+{
+    std::wstring text;
+    while (n-- > 0)
+        text += letter;
+    return text;
+}
+
+std::string Times(const char *bytes, size_t n)
+{
+    std::string text;
+    while (n-- > 0)
+        text += bytes;
+    return text;
+}
+
+// 3 + 128 * 2 bytes and the terminator: the longest path of Cyrillic letters that fits.
+const std::wstring kLongestCyrillic = L"C:\\" + Times(L"\x0416", 128);
+const std::string kLongestCyrillicUtf8 = "C:\\" + Times("\xD0\x96", 128);
+
+const ConversionCase kConversionCases[] =
+{
+    // Windows 10 and 11 offer UTF-8 as the ANSI code page: every letter is written, none refused.
+    { "UTF-8: Cyrillic", CP_UTF8, L"C:\\Users\\\x041F\x0451\x0442\x0440", true,
+      "C:\\Users\\\xD0\x9F\xD1\x91\xD1\x82\xD1\x80" },
+    { "UTF-8: Polish", CP_UTF8, L"C:\\Users\\\x0141ukasz \x017A\x0107", true, "C:\\Users\\\xC5\x81ukasz \xC5\xBA\xC4\x87" },
+    { "UTF-8: Japanese", CP_UTF8, L"D:\\\x30B2\x30FC\x30E0", true, "D:\\\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0" },
+    { "UTF-8: a pair of surrogates", CP_UTF8, L"D:\\\xD83C\xDFAE", true, "D:\\\xF0\x9F\x8E\xAE" },
+    { "UTF-8: plain letters", CP_UTF8, L"C:\\Games\\X", true, "C:\\Games\\X" },
+    { "UTF-8: the longest that fits", CP_UTF8, kLongestCyrillic, true, kLongestCyrillicUtf8 },
+    // Written as U+FFFD, it would name no folder.
+    { "UTF-8: a lone high surrogate", CP_UTF8, L"C:\\a\xD800" L"b", false, "" },
+    { "UTF-8: a lone low surrogate", CP_UTF8, L"C:\\a\xDC00", false, "" },
+    { "UTF-8: one byte too long", CP_UTF8, kLongestCyrillic + L"a", false, "" },
+    // A single-byte code page writes its own letters and refuses the others, look-alikes included.
+    { "1252: its own letters", 1252, L"C:\\\x00C4rger \x00E9t\x00E9", true, "C:\\\xC4rger \xE9t\xE9" },
+    { "1252: L with stroke", 1252, L"C:\\Users\\\x0141ukasz", false, "" },
+    { "1252: Cyrillic", 1252, L"C:\\Users\\\x041F\x0451\x0442\x0440", false, "" },
+};
+
+TEST(Locations, PathsComeOutExactlyInTheCodePageOrNotAtAll)
+{
+    for (const ConversionCase &c : kConversionCases)
+    {
+        SCOPED_TRACE(c.name);
+        char path[PATH_BUFFER_SIZE];
+        memset(path, 'x', sizeof(path));
+        EXPECT_EQ(c.accepted, ExactPathInCodePage(c.codePage, c.path.c_str(), path) != FALSE);
+        std::string expected = c.bytes + std::string(PATH_BUFFER_SIZE - c.bytes.size(), '\0');
+        EXPECT_EQ(expected, std::string(path, sizeof(path))) << "the path, then zeros to the end of the buffer";
+    }
+}
+
+} // namespace
