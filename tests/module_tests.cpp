@@ -699,15 +699,6 @@ TEST(SetupOnOlderSystems, EveryFunctionExistsOnTheOldestOrHasAFallback)
     EXPECT_TRUE(faults.empty()) << listed;
 }
 
-// The table itself: a function newer than the oldest system is one the setup looks up with a fallback,
-// and nothing older is marked so.
-TEST(SetupOnOlderSystems, TheTableMarksExactlyTheNewerFunctionsAsLookedUp)
-{
-    for (const SystemFunction &function : kSystemFunctions)
-        EXPECT_EQ(function.minimum > kOldestSupported, function.lookedUpWithFallback)
-            << function.library << "!" << function.name;
-}
-
 // ---- Hardening ----
 
 // Address-space randomisation (with the relocations it needs), no code run from data, no compatibility
