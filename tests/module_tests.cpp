@@ -314,12 +314,15 @@ private:
 std::vector<std::string> NameTable(const MappedSetup &setup, DWORD rva)
 {
     std::vector<std::string> names;
-    for (const DWORD *entry = (const DWORD *)(setup.image + rva); setup.Inside(rva) && *entry; entry++)
+    for (; setup.Inside(rva + sizeof(DWORD)); rva += sizeof(DWORD))
     {
-        if (*entry & IMAGE_ORDINAL_FLAG32)
-            names.push_back("#" + std::to_string(IMAGE_ORDINAL32(*entry)));
+        DWORD entry = *(const DWORD *)(setup.image + rva);
+        if (!entry)
+            break;
+        if (entry & IMAGE_ORDINAL_FLAG32)
+            names.push_back("#" + std::to_string(IMAGE_ORDINAL32(entry)));
         else
-            names.push_back(setup.Text(*entry + offsetof(IMAGE_IMPORT_BY_NAME, Name)));
+            names.push_back(setup.Text(entry + offsetof(IMAGE_IMPORT_BY_NAME, Name)));
     }
     return names;
 }
