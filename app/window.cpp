@@ -131,6 +131,19 @@ BOOL RegisterSetupClass(HINSTANCE instance)
     return RegisterClassA(&windowClass) != 0;
 }
 
+static const LoaderCalls kPlatformLoader =
+{
+    GetProcAddress,
+    SetDllDirectoryA,
+    GetSystemDirectoryA,
+    LoadLibraryExA,
+};
+
+#define MISSING_COMMON_CONTROLS_TEXT \
+    "Unable to start setup!\nThe system's common controls (" COMMON_CONTROLS_LIBRARY ") could not be loaded."
+#define MISSING_SLIDER_TEXT \
+    "Unable to start setup!\nThe system's slider control (" TRACKBAR_CLASSA ") is not available."
+
 /* Loaded here from the system folder, with what they import, before anything else loads: first the
    libraries the setup binds at its first call into them (it imports only kernel32 at start-up), then two
    that Wine's own libraries take in by name as they draw, looking beside the program whatever the search
@@ -140,33 +153,85 @@ static const char *const kPinnedLibraries[] =
     "user32.dll", "shell32.dll", "ole32.dll", "uxtheme.dll", "msimg32.dll"
 };
 
+/* Loads the system library `name`. With the newer loader (`searchFlags`) the system folder alone is
+   searched. Without it (Windows XP, Vista, 7 without KB2533623, which refuse the search flags) the library
+   is named by its full path in the system folder, and its own imports are then looked for beside it. */
+static HMODULE LoadSystemLibrary(const LoaderCalls *loader, BOOL searchFlags, const char *name)
+{
+    char path[MAX_PATH];
+    UINT length;
+
+    if (searchFlags)
+        return loader->loadLibraryEx(name, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    length = loader->getSystemDirectory(path, MAX_PATH);
+    if (length == 0 || length + 1 + lstrlenA(name) >= MAX_PATH)
+        return NULL;
+    lstrcatA(path, "\\");
+    lstrcatA(path, name);
+    return loader->loadLibraryEx(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 /* Libraries come from the system folder only: one planted beside the setup, or in the current folder,
    under a system library's name would otherwise run inside it. Nothing may call into user32, shell32 or
-   ole32 before this. */
-static void RestrictLibrarySearch(void)
+   ole32 before this. SetDefaultDllDirectories is looked up, not imported: where kernel32 lacks it, a
+   program importing it is refused before it starts. TRUE when the search flags may be used. */
+static BOOL RestrictLibrarySearch(const LoaderCalls *loader)
 {
+    SetDefaultDllDirectoriesFn setDefaultDllDirectories = (SetDefaultDllDirectoriesFn)(void (*)(void))
+        loader->getProcAddress(GetModuleHandleA("kernel32.dll"), SET_DEFAULT_DLL_DIRECTORIES_NAME);
+    BOOL searchFlags = setDefaultDllDirectories != NULL;
     unsigned i;
 
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDirectoryA("");
+    if (searchFlags)
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    /* Takes the current folder out of the search. */
+    loader->setDllDirectory("");
     for (i = 0; i < sizeof(kPinnedLibraries) / sizeof(kPinnedLibraries[0]); i++)
-        LoadLibraryExA(kPinnedLibraries[i], NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        LoadSystemLibrary(loader, searchFlags, kPinnedLibraries[i]);
+    return searchFlags;
 }
 
 typedef void (WINAPI *InitCommonControlsFn)(void);
 
 /* The common controls are not a known system library: imported, they would be looked for beside the
-   setup first. */
-static void InitCommonControlsFromSystem(void)
+   setup first. Without them, or without their slider, the form would come up with gaps for the volumes
+   and Save would pass the stored volumes through unseen: better to say what is missing and stop. */
+static BOOL InitCommonControlsFromSystem(const LoaderCalls *loader, BOOL searchFlags)
 {
-    HMODULE library = LoadLibraryExA("comctl32.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    InitCommonControlsFn initCommonControls;
+    HMODULE library = LoadSystemLibrary(loader, searchFlags, COMMON_CONTROLS_LIBRARY);
+    InitCommonControlsFn initCommonControls = NULL;
+    WNDCLASSA slider;
 
-    if (!library)
-        return;
-    initCommonControls = (InitCommonControlsFn)GetProcAddress(library, "InitCommonControls");
-    if (initCommonControls)
-        initCommonControls();
+    if (library)
+        initCommonControls = (InitCommonControlsFn)loader->getProcAddress(library, "InitCommonControls");
+    if (!initCommonControls)
+    {
+        MessageBoxA(NULL, MISSING_COMMON_CONTROLS_TEXT, ERROR_CAPTION, MB_OK | MB_ICONERROR);
+        return FALSE;
+    }
+    initCommonControls();
+    if (!GetClassInfoA(g_instance, TRACKBAR_CLASSA, &slider))
+    {
+        MessageBoxA(NULL, MISSING_SLIDER_TEXT, ERROR_CAPTION, MB_OK | MB_ICONERROR);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL PrepareStartupWith(const LoaderCalls *loader)
+{
+    BOOL searchFlags = RestrictLibrarySearch(loader);
+
+    if (!InitCommonControlsFromSystem(loader, searchFlags))
+        return FALSE;
+    /* The shell asks that a thread which has it open anything first set up COM this way. */
+    CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    return TRUE;
+}
+
+BOOL PrepareStartup(void)
+{
+    return PrepareStartupWith(&kPlatformLoader);
 }
 
 static void CentreOnScreen(HWND window)
@@ -190,10 +255,8 @@ int SetupWinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int 
     (void)previous;
     (void)commandLine;
     g_instance = instance;
-    RestrictLibrarySearch();
-    InitCommonControlsFromSystem();
-    /* The shell asks that a thread which has it open anything first set up COM this way. */
-    CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    if (!PrepareStartup())
+        return 0;
     if (!RegisterSetupClass(instance))
         return 0;
 

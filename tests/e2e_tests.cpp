@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "driver.h"
+#include "planted.h"
 #include <commctrl.h>
 
 #include "resources/resource.h"
@@ -162,35 +163,14 @@ TEST_F(EndToEndWindow, StartsMinimisedWhenStartedSo)
     EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
 }
 
-const char *const kPlantedLibraries[] = { "comctl32", "version", "uxtheme", "msimg32" };
-
-// While alive, Wine takes these libraries for the program `exe` (a file name) from a file beside it when
-// there is one, as Windows does for libraries that are not known ones; by default Wine takes its own.
-// Told through the registry: a program started from here is not handed WINEDLLOVERRIDES.
-class PreferPlantedLibraries
-{
-public:
-    explicit PreferPlantedLibraries(const std::string &exe) : key("Software\\Wine\\AppDefaults\\" + exe)
-    {
-        for (const char *name : kPlantedLibraries)
-            RegSetKeyValueA(HKEY_CURRENT_USER, (key + "\\DllOverrides").c_str(), name, REG_SZ, "native,builtin",
-                            sizeof("native,builtin"));
-    }
-    ~PreferPlantedLibraries() { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
-
-private:
-    std::string key;
-};
-
 // Libraries planted where the setup lies, which is also its current folder, under the names of system
 // libraries that are not known ones: none is loaded, and the setup works with the system's own.
 TEST_F(EndToEndWindow, LibrariesPlantedBesideTheSetupAreNeverLoaded)
 {
     std::string folder = TempFolder("qv-planted");
     ASSERT_TRUE(CopyProgram(BuiltSetup(), folder + "\\planted-setup.exe"));
-    for (const char *name : kPlantedLibraries)
-        ASSERT_TRUE(CopyProgram(OwnFolder() + "\\planted\\" + name + ".dll", folder + "\\" + name + ".dll")) << name;
-    PreferPlantedLibraries prefer("planted-setup.exe");
+    ASSERT_TRUE(planted::PlantLibraries(folder));
+    planted::PreferPlantedLibraries prefer("planted-setup.exe");
     ASSERT_TRUE(StartSetup(folder + "\\planted-setup.exe", folder));
 
     char sliderClass[64] = "";
@@ -207,16 +187,7 @@ TEST_F(EndToEndWindow, LibrariesPlantedBesideTheSetupAreNeverLoaded)
     window.Close();
     EXPECT_TRUE(SetupExitsWithZero(kExitTimeoutMs));
 
-    std::vector<std::string> markers;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*.loaded").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE)
-    {
-        do
-            markers.push_back(found.cFileName);
-        while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
+    std::vector<std::string> markers = planted::LoadedMarkers(folder);
     EXPECT_TRUE(markers.empty()) << "loaded from the setup's folder:" << Joined(markers);
 }
 
