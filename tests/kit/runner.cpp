@@ -18,6 +18,8 @@ const wchar_t kProgramList[] = L"tests.txt";
 const wchar_t kReportName[] = L"test-report.txt";
 const wchar_t kResultsFolder[] = L"results";
 const char kPauseArgument[] = "--pause-if-own-window";
+// --only=Prefix[:Prefix...] runs only the tests whose "Suite.Name" starts with one of them.
+const char kOnlyArgument[] = "--only=";
 
 // Listing the tests is quick; a test gets twice CTest's limit, for a slow virtual machine.
 const DWORD kListTimeoutMs = 60000;
@@ -511,8 +513,17 @@ void Count(Totals *totals, Outcome outcome)
 }
 
 // Lists and runs the tests of one program; every test becomes one line of the report.
+bool Selected(const std::string &test, const std::vector<std::string> &only)
+{
+    for (size_t i = 0; i < only.size(); i++)
+        if (test.compare(0, only[i].size(), only[i]) == 0)
+            return true;
+    return only.empty();
+}
+
 void RunTestProgram(const std::string &program, const std::string &binFolder, const std::wstring &results,
-                    const std::string &resultsAnsi, Report *report, Totals *totals)
+                    const std::string &resultsAnsi, const std::vector<std::string> &only, Report *report,
+                    Totals *totals)
 {
     std::string exe = binFolder + "\\" + program + ".exe";
     std::wstring listing = results + L"\\" + FromCodePage(CP_ACP, program) + L".list.txt";
@@ -531,6 +542,14 @@ void RunTestProgram(const std::string &program, const std::string &binFolder, co
     std::vector<std::string> tests = ListedTests(listed);
     if (error.empty() && tests.empty())
         error = "listed no tests";
+    for (size_t i = tests.size(); i-- > 0;)
+        if (!Selected(tests[i], only))
+            tests.erase(tests.begin() + i);
+    if (error.empty() && tests.empty())
+    {
+        Print(": none chosen\n");
+        return;
+    }
     if (!error.empty())
     {
         broken.message.push_back(program + " " + error);
@@ -592,7 +611,21 @@ int main(int argc, char **argv)
     // A crashing test program must fail its test, not wait behind an error box for someone to click it.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 
-    bool pauseAtEnd = argc > 1 && lstrcmpA(argv[1], kPauseArgument) == 0;
+    bool pauseAtEnd = false;
+    std::vector<std::string> only;
+    for (int i = 1; i < argc; i++)
+    {
+        std::string argument = argv[i];
+        if (argument == kPauseArgument)
+            pauseAtEnd = true;
+        else if (argument.compare(0, sizeof(kOnlyArgument) - 1, kOnlyArgument) == 0)
+        {
+            std::string list = argument.substr(sizeof(kOnlyArgument) - 1) + ":";
+            for (size_t start = 0, end; (end = list.find(':', start)) != std::string::npos; start = end + 1)
+                if (end > start)
+                    only.push_back(list.substr(start, end - start));
+        }
+    }
     std::wstring bin = OwnFolder();
     std::wstring kit = bin.substr(0, bin.rfind(L'\\'));
     std::wstring results = bin + L"\\" + kResultsFolder;
@@ -606,6 +639,8 @@ int main(int argc, char **argv)
     report.Line("System:  " + Bitness());
     report.Line("Date:    " + Now());
     report.Line("Folder:  " + Utf8(kit));
+    for (size_t i = 0; i < only.size(); i++)
+        report.Line("Only:    tests starting with " + only[i]);
     report.Line("");
     Print("Testing Quorvane Setup " KIT_VERSION " on " + WindowsVersion() + ", " + Bitness() + "\n");
     Print("Each test runs in a process of its own: . passed, s skipped, F failed.\n");
@@ -639,7 +674,7 @@ int main(int argc, char **argv)
         char progress[32];
         wsprintfA(progress, "[%d/%d] ", (int)i + 1, (int)programs.size());
         Print(progress);
-        RunTestProgram(programs[i], binAnsi, results, resultsAnsi, &report, &totals);
+        RunTestProgram(programs[i], binAnsi, results, resultsAnsi, only, &report, &totals);
     }
 
     char summary[96];
