@@ -512,7 +512,6 @@ void Count(Totals *totals, Outcome outcome)
     totals->counts[outcome]++;
 }
 
-// Lists and runs the tests of one program; every test becomes one line of the report.
 bool Selected(const std::string &test, const std::vector<std::string> &only)
 {
     for (size_t i = 0; i < only.size(); i++)
@@ -521,6 +520,7 @@ bool Selected(const std::string &test, const std::vector<std::string> &only)
     return only.empty();
 }
 
+// Lists and runs the tests of one program; every test becomes one line of the report.
 void RunTestProgram(const std::string &program, const std::string &binFolder, const std::wstring &results,
                     const std::string &resultsAnsi, const std::vector<std::string> &only, Report *report,
                     Totals *totals)
