@@ -451,21 +451,23 @@ void Print(const std::string &text)
     fflush(stdout);
 }
 
-// Double-clicked, the console is this runner's and cmd's alone and closes with them: wait for a key so
-// the summary can be read. Typed in a console, run by another program or with input from elsewhere, no.
-void PauseIfOwnWindow()
+// Double-clicked, the console is this runner's and cmd's alone and closes with them: then the summary must
+// wait for a key to be read. Not when typed in a console, run by another program or given other input.
+bool OwnWindow()
 {
     typedef DWORD (WINAPI *GetConsoleProcessListFn)(LPDWORD, DWORD);
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode;
-    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode))
-        return;
+    if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode))
+        return false;
     GetConsoleProcessListFn processList = (GetConsoleProcessListFn)(void *)GetProcAddress(
         GetModuleHandleA("kernel32.dll"), "GetConsoleProcessList");
     DWORD pids[4];
-    if (!processList || processList(pids, sizeof(pids) / sizeof(pids[0])) > 2)
-        return;
-    Print("Press a key to close this window.\n");
+    return processList && processList(pids, sizeof(pids) / sizeof(pids[0])) <= 2;
+}
+
+void WaitForKey()
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     FlushConsoleInputBuffer(input);
     for (;;)
     {
@@ -692,8 +694,12 @@ int main(int argc, char **argv)
         wsprintfA(summary, "tests: %d passed, %d skipped, %d failed", totals.counts[PASSED], totals.counts[SKIPPED],
                   totals.counts[FAILED]);
     }
+    // The prompt comes first: the summary is the last line, whoever reads it.
+    bool waitForKey = pauseAtEnd && OwnWindow();
+    if (waitForKey)
+        Print("Press a key to close this window.\n");
     Print(std::string(summary) + "\n");
-    if (pauseAtEnd)
-        PauseIfOwnWindow();
+    if (waitForKey)
+        WaitForKey();
     return totals.counts[FAILED] == 0 ? 0 : 1;
 }
