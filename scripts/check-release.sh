@@ -39,6 +39,13 @@ for file in setup.exe "$release" "$kit"; do
     fi
 done
 
+# Zipped files are compressed: look for the paths in what they hold.
+unzip -q "$one/build/$kit" -d "$work/kit"
+if grep -r -a -l -e "$one" -e "$two" -e "$work" "$work/kit" >&2; then
+    log "the files above in the kit hold a build folder's path"
+    status=1
+fi
+
 unzip -p "$one/build/$release" README.txt >"$work/README.txt"
 lines=$(grep -c '' "$work/README.txt" || true)
 if [ "$lines" -eq 0 ] || [ "$lines" -ne "$(grep -c $'\r$' "$work/README.txt" || true)" ]; then
