@@ -563,7 +563,7 @@ void RunTestProgram(const std::string &program, const std::string &binFolder, co
         return;
     }
 
-    Print(" (" + Number((unsigned long)tests.size()) + " tests) ");
+    Print(" (" + Number((unsigned long)tests.size()) + (tests.size() == 1 ? " test) " : " tests) "));
     Totals own = { { 0, 0, 0 } };
     std::vector<std::string> failed;
     for (size_t i = 0; i < tests.size(); i++)
