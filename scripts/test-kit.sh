@@ -47,7 +47,9 @@ run_kit() {
     shift
     log "run-tests.cmd in C:\\${folder#$prefix/drive_c/} $*"
     code=0
+    local started=$SECONDS
     (cd "$folder" && wine cmd /c run-tests.cmd "$@" </dev/null >"$folder/console.log" 2>&1) || code=$?
+    log "the kit ran for $((SECONDS - started)) s and exited with $code"
     tr -d '\r' <"$folder/console.log" | grep -v '^$' | tail -n 40 >&2
     summary=$(tr -d '\r' <"$folder/console.log" | grep -v '^$' | tail -n 1)
     if [[ ! "$summary" =~ ^tests:\ ([0-9]+)\ passed,\ ([0-9]+)\ skipped,\ ([0-9]+)\ failed$ ]]; then
