@@ -22,9 +22,19 @@ export LC_ALL=C.UTF-8
 
 log() { printf '== %s\n' "$*" >&2; }
 
+source "$ROOT/scripts/rig.sh"
+
+# Installs PACKAGES, and what the test machine needs where this host cannot run Wine itself. Inside that
+# machine everything is there already.
 install_packages() {
+    [ -n "${RIG_INSIDE:-}" ] && return 0
+    install_missing $PACKAGES
+    wine_runs_here || install_missing $RIG_HOST_PACKAGES
+}
+
+install_missing() {
     local missing="" pkg
-    for pkg in $PACKAGES; do
+    for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing="$missing $pkg"
     done
     [ -z "$missing" ] && return 0
@@ -42,7 +52,9 @@ install_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
 }
 
+# Inside the test machine the build, made by the host, is only used.
 build() {
+    [ -n "${RIG_INSIDE:-}" ] && return 0
     if [ ! -f "$BUILD/CMakeCache.txt" ]; then
         cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >/dev/null
     fi

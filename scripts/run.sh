@@ -8,6 +8,7 @@ source "$(dirname "$0")/common.sh"
 
 install_packages
 build --target setup game
+wine_here_or_in_rig "$0" "$@"
 ensure_prefix
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then

@@ -23,6 +23,10 @@ fault_to=MASTER_VOLUMX
 fault_tests=EndToEndStoredFile.
 
 install_packages
+wine_here_or_in_rig "$0" "$@"
+# Under the test machine's emulation every program runs some eight times slower.
+timeout_s=120
+[ -n "${RIG_INSIDE:-}" ] && timeout_s=900
 export WINEPREFIX=$prefix WINEARCH=${KIT_WINEARCH:-win64}
 wineserver -k 2>/dev/null || true
 rm -rf "$prefix"
@@ -67,7 +71,7 @@ run_kit() {
 status=0
 mkdir -p "$prefix/drive_c/$kit_folder"
 unzip -q "$zipfile" -d "$prefix/drive_c/$kit_folder"
-run_kit "$kit_folder" || status=1
+run_kit "$kit_folder" "--timeout=$timeout_s" || status=1
 if [ "$status" -eq 0 ]; then
     if [ "$code" -ne 0 ] || [ "$failed" -ne 0 ] || [ "$passed" -lt "$min_passed" ]; then
         log "the kit failed: exit code $code, $passed passed (at least $min_passed wanted), $failed failed"
@@ -86,7 +90,7 @@ if [ "$(grep -a -o "$fault_from" "$setup_exe" | wc -l)" -ne 1 ]; then
     exit 1
 fi
 FROM=$fault_from TO=$fault_to perl -0777 -pi -e 's/\Q$ENV{FROM}\E/$ENV{TO}/' "$setup_exe"
-if run_kit "$faulty" "--only=$fault_tests"; then
+if run_kit "$faulty" "--timeout=$timeout_s" "--only=$fault_tests"; then
     if [ "$code" -eq 0 ] || [ "$failed" -eq 0 ]; then
         log "the kit did not notice the faulty setup.exe: exit code $code, $failed failed"
         status=1

@@ -6,9 +6,13 @@ set -eu
 source "$(dirname "$0")/common.sh"
 
 ARCHS=${WINE_ARCHS:-win32 win64}
+# Longest a test may run: a hung one fails after this. The test machine emulates its CPU, some eight times slower.
+TEST_TIMEOUT_S=60
+[ -n "${RIG_INSIDE:-}" ] && TEST_TIMEOUT_S=600
 
 install_packages
 build
+wine_here_or_in_rig "$0" "$@"
 for arch in $ARCHS; do
     use_prefix "$arch"
     ensure_prefix
@@ -21,7 +25,7 @@ for arch in $ARCHS; do
     use_prefix "$arch"
     log "ctest in the $arch prefix"
     start_wine
-    ctest --output-on-failure "$@" || failed="$failed $arch"
+    ctest --output-on-failure --timeout "$TEST_TIMEOUT_S" "$@" || failed="$failed $arch"
     stop_wine
 done
 if [ -n "$failed" ]; then

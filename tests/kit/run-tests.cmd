@@ -1,7 +1,8 @@
 @echo off
 rem Runs every test of the kit on this Windows and writes test-report.txt beside this file.
 rem Double-clicked, the window waits for a key at the end; typed in a console or run by a script, not.
-rem Arguments go to the runner: --only=Suite.Name[:...] runs the tests whose names start so.
+rem Arguments go to the runner: --only=Suite.Name[:...] runs the tests whose names start so,
+rem --timeout=SECONDS gives each test longer than two minutes.
 setlocal EnableExtensions DisableDelayedExpansion
 set "own_window="
 rem Explorer starts a script as cmd /c "script": then the window is this run's own.

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,11 @@ const char kPauseArgument[] = "--pause-if-own-window";
 // --only=Prefix[:Prefix...] runs only the tests whose "Suite.Name" starts with one of them.
 const char kOnlyArgument[] = "--only=";
 
-// Listing the tests is quick; a test gets twice CTest's limit, for a slow virtual machine.
+// Listing the tests is quick; a test gets twice CTest's limit, for a slow virtual machine, unless
+// --timeout=SECONDS gives another.
 const DWORD kListTimeoutMs = 60000;
 const DWORD kTestTimeoutMs = 120000;
+const char kTimeoutArgument[] = "--timeout=";
 // Lines of a program's own output shown when it ended without a result.
 const size_t kOutputTailLines = 12;
 
@@ -524,8 +527,8 @@ bool Selected(const std::string &test, const std::vector<std::string> &only)
 
 // Lists and runs the tests of one program; every test becomes one line of the report.
 void RunTestProgram(const std::string &program, const std::string &binFolder, const std::wstring &results,
-                    const std::string &resultsAnsi, const std::vector<std::string> &only, Report *report,
-                    Totals *totals)
+                    const std::string &resultsAnsi, const std::vector<std::string> &only, DWORD testTimeoutMs,
+                    Report *report, Totals *totals)
 {
     std::string exe = binFolder + "\\" + program + ".exe";
     std::wstring listing = results + L"\\" + FromCodePage(CP_ACP, program) + L".list.txt";
@@ -576,7 +579,7 @@ void RunTestProgram(const std::string &program, const std::string &binFolder, co
         result.name = tests[i];
         error.clear();
         bool ended = RunProgram(exe, "\"--gtest_filter=" + tests[i] + "\" \"--gtest_output=xml:" + xmlAnsi + "\"",
-                                binFolder, output, kTestTimeoutMs, &code, &error);
+                                binFolder, output, testTimeoutMs, &code, &error);
         if (!ReadResult(ReadFileBytes(xml), &result))
         {
             result.outcome = FAILED;
@@ -614,12 +617,16 @@ int main(int argc, char **argv)
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 
     bool pauseAtEnd = false;
+    DWORD testTimeoutMs = kTestTimeoutMs;
     std::vector<std::string> only;
     for (int i = 1; i < argc; i++)
     {
         std::string argument = argv[i];
         if (argument == kPauseArgument)
             pauseAtEnd = true;
+        else if (argument.compare(0, sizeof(kTimeoutArgument) - 1, kTimeoutArgument) == 0 &&
+                 strtoul(argument.c_str() + sizeof(kTimeoutArgument) - 1, NULL, 10) > 0)
+            testTimeoutMs = strtoul(argument.c_str() + sizeof(kTimeoutArgument) - 1, NULL, 10) * 1000;
         else if (argument.compare(0, sizeof(kOnlyArgument) - 1, kOnlyArgument) == 0)
         {
             std::string list = argument.substr(sizeof(kOnlyArgument) - 1) + ":";
@@ -676,7 +683,7 @@ int main(int argc, char **argv)
         char progress[32];
         wsprintfA(progress, "[%d/%d] ", (int)i + 1, (int)programs.size());
         Print(progress);
-        RunTestProgram(programs[i], binAnsi, results, resultsAnsi, only, &report, &totals);
+        RunTestProgram(programs[i], binAnsi, results, resultsAnsi, only, testTimeoutMs, &report, &totals);
     }
 
     char summary[96];
