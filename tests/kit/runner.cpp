@@ -110,9 +110,8 @@ std::string AnsiExactly(const std::wstring &path)
     return lost ? "" : bytes;
 }
 
-// The test programs find setup.exe and their fixtures through the ANSI functions, so they must be started
-// under a name those can spell: the folder's own, or else its short form (always plain letters). "" when
-// the volume keeps no short names.
+// `path` as the ANSI functions can spell it: itself, or else its short form (always plain letters). ""
+// when neither (a volume that keeps no short names).
 std::string AnsiFolder(const std::wstring &folder)
 {
     std::string ansi = AnsiExactly(folder);
@@ -123,6 +122,51 @@ std::string AnsiFolder(const std::wstring &folder)
     if (length == 0 || length >= MAX_PATH)
         return "";
     return AnsiExactly(shortName);
+}
+
+// Copies the folder `from` with its subfolders, except `skipped`, into `to`.
+bool CopyTree(const std::wstring &from, const std::wstring &to, const wchar_t *skipped)
+{
+    CreateDirectoryW(to.c_str(), NULL);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((from + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    bool copied = true;
+    do
+    {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L".." || name == skipped)
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            copied = CopyTree(from + L"\\" + name, to + L"\\" + name, skipped) && copied;
+        else
+            copied = CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE) && copied;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return copied;
+}
+
+// The test programs find setup.exe and their fixtures beside themselves through the ANSI functions, which
+// take a program's own name as it was started, or as the system stored it: short names do not always
+// survive. In a folder whose name those functions cannot spell, the programs run from a copy of `bin` in
+// the temporary folder instead; the copy is the folder returned, "" when none could be made.
+std::wstring ProgramFolder(const std::wstring &bin)
+{
+    if (!AnsiExactly(bin).empty())
+        return bin;
+    wchar_t temp[MAX_PATH] = L"";
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    if (length == 0 || length >= MAX_PATH)
+        return L"";
+    std::string tempAnsi = AnsiFolder(temp);
+    if (tempAnsi.empty())
+        return L"";
+    std::wstring copy = FromCodePage(CP_ACP, tempAnsi);
+    if (copy[copy.size() - 1] != L'\\')
+        copy += L'\\';
+    copy += L"quorvane-kit";
+    return CopyTree(bin, copy, kResultsFolder) ? copy : L"";
 }
 
 std::wstring OwnFolder()
@@ -637,10 +681,12 @@ int main(int argc, char **argv)
     }
     std::wstring bin = OwnFolder();
     std::wstring kit = bin.substr(0, bin.rfind(L'\\'));
-    std::wstring results = bin + L"\\" + kResultsFolder;
-    CreateDirectoryW(results.c_str(), NULL);
-    std::string binAnsi = AnsiFolder(bin);
-    std::string resultsAnsi = AnsiFolder(results);
+    std::wstring runFolder = ProgramFolder(bin);
+    std::wstring results = runFolder + L"\\" + kResultsFolder;
+    if (!runFolder.empty())
+        CreateDirectoryW(results.c_str(), NULL);
+    std::string binAnsi = AnsiExactly(runFolder);
+    std::string resultsAnsi = AnsiExactly(results);
 
     Report report;
     report.Line("Quorvane Setup " KIT_VERSION ": test report");
@@ -648,6 +694,9 @@ int main(int argc, char **argv)
     report.Line("System:  " + Bitness());
     report.Line("Date:    " + Now());
     report.Line("Folder:  " + Utf8(kit));
+    if (!runFolder.empty() && runFolder != bin)
+        report.Line("Run in:  " + Utf8(runFolder) + " (a copy: the test programs need a folder name the ANSI "
+                    "functions can spell)");
     for (size_t i = 0; i < only.size(); i++)
         report.Line("Only:    tests starting with " + only[i]);
     report.Line("");
@@ -661,8 +710,8 @@ int main(int argc, char **argv)
     if (binAnsi.empty() || resultsAnsi.empty())
     {
         setupProblem.name = "(the kit's folder)";
-        setupProblem.message.push_back("this folder's name cannot be spelt in the system's code page and has no "
-                                       "short form: unzip the kit into another folder");
+        setupProblem.message.push_back("neither this folder's name nor the temporary folder's can be "
+                                       "spelt in the system's code page: unzip the kit into another folder");
     }
     else if (programs.empty())
     {
