@@ -6,15 +6,16 @@
 # setup.exe with one key name changed (same length) and passes only if the kit reports them failed and
 # exits non-zero. A kit that cannot fail proves nothing.
 #
-#   bash scripts/test-kit.sh build/quorvane-setup-tests-VERSION.zip PREFIX [MIN_PASSED]
+#   bash scripts/test-kit.sh build/quorvane-setup-tests-VERSION.zip PREFIX [MIN_PASSED [ARCH]]
 #
-# PREFIX is deleted and made anew. KIT_WINEARCH picks win64 (the default) or win32.
+# PREFIX is deleted and made anew, for ARCH: win64 (the default) or win32.
 set -eu
 source "$(dirname "$0")/common.sh"
 
 zipfile=$(realpath "${1:?the zip of the kit}")
 prefix=$(realpath -m "${2:?a folder for a new Wine prefix}")
 min_passed=${3:-1}
+arch=${4:-win64}
 # A space, and Cyrillic letters that code page 1252 (Wine's default) cannot spell.
 kit_folder='kit tests/Пётр'
 # The fault: a key the setup reads and writes, renamed; the tests below must notice.
@@ -27,7 +28,7 @@ wine_here_or_in_rig "$0" "$@"
 # Under the test machine's emulation every program runs some eight times slower.
 timeout_s=120
 [ -n "${RIG_INSIDE:-}" ] && timeout_s=900
-export WINEPREFIX=$prefix WINEARCH=${KIT_WINEARCH:-win64}
+export WINEPREFIX=$prefix WINEARCH=$arch
 wineserver -k 2>/dev/null || true
 rm -rf "$prefix"
 ensure_prefix
