@@ -4,7 +4,7 @@
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
 PACKAGES="g++-mingw-w64-i686-posix wine wine32:i386 wine64 fonts-wine xvfb xauth xdotool imagemagick
-          x11-utils x11-xserver-utils googletest cmake ninja-build zip unzip git"
+          x11-utils x11-xserver-utils googletest cmake ninja-build zip unzip git osslsigncode openssl"
 
 # Two prefixes: 32-bit Windows, and 64-bit Windows where the 32-bit programs run through WoW64.
 PREFIX32=$BUILD/wineprefix
@@ -129,4 +129,27 @@ start_wine() {
 
 stop_wine() {
     wineserver -k 2>/dev/null || true
+}
+
+# The time every file of a release or a kit carries: the last commit's, unless SOURCE_DATE_EPOCH is set.
+release_epoch() {
+    if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+        if ! SOURCE_DATE_EPOCH=$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null); then
+            log "not a git checkout: set SOURCE_DATE_EPOCH to the release's time (seconds since 1970) and try again"
+            exit 1
+        fi
+    fi
+    export SOURCE_DATE_EPOCH TZ=UTC
+}
+
+# Zips the folder $1 into $2 the same way every time: names in a fixed order, each file's time
+# SOURCE_DATE_EPOCH, fixed modes, no owner or other Unix extras, no entries for folders.
+zip_reproducibly() {
+    local folder=$1 zipfile=$2
+    find "$folder" -type d -exec chmod 755 {} +
+    find "$folder" -type f -exec chmod 644 {} +
+    find "$folder" -type f \( -name '*.exe' -o -name '*.dll' -o -name '*.cmd' \) -exec chmod 755 {} +
+    find "$folder" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+    rm -f "$zipfile"
+    (cd "$folder" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | zip -q -X -D "$zipfile" -@)
 }

@@ -157,21 +157,33 @@ const wchar_t kAppDataValue[] = L"AppData";
 const wchar_t kKeptAsideKey[] = L"Software\\Quorvane Setup Tests";
 
 // The REG_EXPAND_SZ value `name` of `key` under the current user; false when it is not there.
+// (The registry calls here are the ones Windows XP has too.)
 bool ReadPath(const wchar_t *key, const wchar_t *name, std::wstring *path)
 {
-    wchar_t value[MAX_PATH] = L"";
-    DWORD size = sizeof(value) - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, NULL, value, &size) !=
-        ERROR_SUCCESS)
+    HKEY opened;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
         return false;
+    wchar_t value[MAX_PATH + 1] = L"";
+    DWORD size = MAX_PATH * sizeof(wchar_t);
+    DWORD type = 0;
+    LONG status = RegQueryValueExW(opened, name, NULL, &type, (BYTE *)value, &size);
+    RegCloseKey(opened);
+    if (status != ERROR_SUCCESS || type != REG_EXPAND_SZ)
+        return false;
+    value[size / sizeof(wchar_t)] = L'\0';
     *path = value;
     return true;
 }
 
 bool WritePath(const wchar_t *key, const wchar_t *name, const std::wstring &path)
 {
-    return RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_EXPAND_SZ, path.c_str(),
-                           (DWORD)((path.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    HKEY opened;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, NULL, 0, KEY_SET_VALUE, NULL, &opened, NULL) != ERROR_SUCCESS)
+        return false;
+    LONG status = RegSetValueExW(opened, name, 0, REG_EXPAND_SZ, (const BYTE *)path.c_str(),
+                                 (DWORD)((path.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(opened);
+    return status == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -189,7 +201,7 @@ void RestoreAppData()
 {
     std::wstring original;
     if (ReadPath(kKeptAsideKey, kAppDataValue, &original) && WritePath(kShellFoldersKey, kAppDataValue, original))
-        RegDeleteTreeW(HKEY_CURRENT_USER, kKeptAsideKey);
+        RegDeleteKeyW(HKEY_CURRENT_USER, kKeptAsideKey);
 }
 
 std::vector<HWND> TopLevelWindows(DWORD pid, const char *windowClass, bool visibleOnly)
@@ -245,6 +257,29 @@ std::string TextOf(HWND window)
 namespace
 {
 
+// The program file of a process. QueryFullProcessImageNameA came with Vista; on XP the first module of the
+// process names the same file.
+std::string ImageOf(HANDLE process, DWORD pid)
+{
+    typedef BOOL (WINAPI *QueryImageFn)(HANDLE, DWORD, LPSTR, PDWORD);
+    static QueryImageFn queryImage =
+        (QueryImageFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA");
+    if (queryImage)
+    {
+        char image[MAX_PATH] = "";
+        DWORD size = MAX_PATH;
+        return queryImage(process, 0, image, &size) ? image : "";
+    }
+    HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (modules == INVALID_HANDLE_VALUE)
+        return "";
+    MODULEENTRY32 module;
+    module.dwSize = sizeof(module);
+    std::string image = Module32First(modules, &module) ? module.szExePath : "";
+    CloseHandle(modules);
+    return image;
+}
+
 // Processes whose executable path passes `matches` (given in lower case) or whose parent is `parentPid`.
 template <typename Match>
 std::vector<DWORD> FindProcesses(Match matches, DWORD parentPid)
@@ -263,12 +298,13 @@ std::vector<DWORD> FindProcesses(Match matches, DWORD parentPid)
         bool child = parentPid != 0 && entry.th32ParentProcessID == parentPid;
         bool matched = false;
         HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (!process)   // Windows XP knows no limited right
+            process = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
         // A process that has ended but is still held open by a handle is no longer running.
         if (process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
         {
-            char image[MAX_PATH] = "";
-            DWORD size = MAX_PATH;
-            if (QueryFullProcessImageNameA(process, 0, image, &size))
+            std::string image = ImageOf(process, entry.th32ProcessID);
+            if (!image.empty())
                 matched = matches(Lower(image));
         }
         else
@@ -296,6 +332,13 @@ std::vector<DWORD> ProcessesOf(const std::string &exe)
 {
     std::string wanted = Lower(exe);
     return FindProcesses([&](const std::string &image) { return image == wanted; }, 0);
+}
+
+const char kNeedsTheLinuxHost[] = "needs the Linux test machine (the host beside Wine)";
+
+bool OnWine()
+{
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
 }
 
 std::string HostPath(const std::string &path)

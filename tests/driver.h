@@ -75,6 +75,10 @@ std::string TextOf(HWND window);
 std::vector<DWORD> ProcessesFrom(const std::string &folder, DWORD parentPid);
 // Running processes of the program at `exe`.
 std::vector<DWORD> ProcessesOf(const std::string &exe);
+// Whether this runs under Wine, on the Linux test machine, rather than on Windows.
+bool OnWine();
+// Why a test that needs the Linux host beside Wine (to mount a small file system, say) skips on Windows.
+extern const char kNeedsTheLinuxHost[];
 // The host's (Linux) name for a Windows path; "" when the platform offers no such name.
 std::string HostPath(const std::string &path);
 // Runs `command` in the host's shell beside Wine and waits (bounded) for its end: for what only the host

@@ -49,13 +49,25 @@ class PreferPlantedLibraries
 public:
     explicit PreferPlantedLibraries(const std::string &exe) : key("Software\\Wine\\AppDefaults\\" + exe)
     {
+        HKEY overrides;
+        if (!driver::OnWine())      // Windows does so by itself, and keeps no such key
+            return;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, (key + kOverrides).c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL,
+                            &overrides, NULL) != ERROR_SUCCESS)
+            return;
         for (const char *name : kLibraries)
-            RegSetKeyValueA(HKEY_CURRENT_USER, (key + "\\DllOverrides").c_str(), name, REG_SZ, "native,builtin",
-                            sizeof("native,builtin"));
+            RegSetValueExA(overrides, name, 0, REG_SZ, (const BYTE *)"native,builtin", sizeof("native,builtin"));
+        RegCloseKey(overrides);
     }
-    ~PreferPlantedLibraries() { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
+    // Deleted a level at a time: the calls that delete a whole tree came after Windows XP.
+    ~PreferPlantedLibraries()
+    {
+        RegDeleteKeyA(HKEY_CURRENT_USER, (key + kOverrides).c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+    }
 
 private:
+    static constexpr const char *kOverrides = "\\DllOverrides";
     std::string key;
     PreferPlantedLibraries(const PreferPlantedLibraries &);
     PreferPlantedLibraries &operator=(const PreferPlantedLibraries &);
