@@ -15,6 +15,10 @@
 
 namespace {
 
+// The first folder window of a fresh prefix brings up the whole shell browser: more than ten seconds on an
+// emulated CPU. A bound for a hang, not a measure of speed.
+const DWORD kFolderWindowTimeoutMs = 30000;
+
 const std::vector<Resolution> kFiveModes =
 {
     { 800, 600, 32, 60 }, { 640, 480, 32, 60 }, { 1024, 768, 32, 60 }, { 1280, 720, 32, 60 }, { 1280, 1024, 32, 60 },
@@ -525,7 +529,7 @@ TEST_F(SetupWindow, ConfigFolderOpensTheSetupsOwnFolderWithoutAnApplicationDataF
     ASSERT_TRUE(Create());
     EXPECT_EQ(own, g_locations.configFolder);
     Command(IDM_CONFIG_FOLDER);
-    HWND shown = WaitForFolderWindow("FallbackGame", 10000);
+    HWND shown = WaitForFolderWindow("FallbackGame", kFolderWindowTimeoutMs);
     ASSERT_TRUE(shown != NULL) << "no folder window titled FallbackGame appeared";
     CloseFolderWindow(shown);
 }
