@@ -479,6 +479,7 @@ struct SystemFunction
 const SystemFunction kSystemFunctions[] =
 {
     { "kernel32.dll", "CloseHandle",                WINDOWS_2000,   false },
+    { "kernel32.dll", "CompareFileTime",            WINDOWS_2000,   false },
     { "kernel32.dll", "CompareStringA",             WINDOWS_2000,   false },
     { "kernel32.dll", "CopyFileA",                  WINDOWS_XP,     false },
     { "kernel32.dll", "CreateDirectoryA",           WINDOWS_XP,     false },
@@ -504,6 +505,7 @@ const SystemFunction kSystemFunctions[] =
     { "kernel32.dll", "GetExitCodeProcess",         WINDOWS_XP,     false },
     { "kernel32.dll", "GetFileAttributesA",         WINDOWS_XP,     false },
     { "kernel32.dll", "GetFileAttributesExA",       WINDOWS_XP,     false },
+    { "kernel32.dll", "GetFileInformationByHandle", WINDOWS_XP,     false },
     { "kernel32.dll", "GetFileSize",                WINDOWS_XP,     false },
     { "kernel32.dll", "GetFileSizeEx",              WINDOWS_XP,     false },
     { "kernel32.dll", "GetFullPathNameA",           WINDOWS_XP,     false },
