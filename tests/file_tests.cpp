@@ -738,6 +738,20 @@ TEST_F(SaveGuards, LinkedFileKeepsItsLinks)
 
 const int kMeasuredSaves = 40;
 
+// Saves `count` times, each with another master volume, a moment apart; how many failed with the box.
+int SavesFailedOf(int count)
+{
+    int failed = 0;
+    for (int save = 0; save < count; save++)
+    {
+        SetupSettings settings = kSaved;
+        settings.masterVolume = save;
+        failed += SaveSettings(&settings) == 0;
+        Sleep(10);
+    }
+    return failed;
+}
+
 // Another program appending a line every millisecond while the setup saves 40 times. The save never
 // replaces a write it saw, but one landing between its last look and the rename is lost; on this platform
 // the rename even replaces a file that the other program has open with read and write sharing (Windows
@@ -748,14 +762,7 @@ TEST_F(SaveGuards, AppendingProgramLosesAlmostNothing)
 {
     WriteText(path, kStoredText);
     ASSERT_TRUE(rival.StartLoop("append", path));
-    int failed = 0;
-    for (int save = 0; save < kMeasuredSaves; save++)
-    {
-        SetupSettings settings = kSaved;
-        settings.masterVolume = save;
-        failed += SaveSettings(&settings) == 0;
-        Sleep(10);
-    }
+    int failed = SavesFailedOf(kMeasuredSaves);
     DWORD appended = 0;
     ASSERT_TRUE(rival.Finish(&appended));
     std::string text = ReadText(path);
@@ -778,14 +785,7 @@ TEST_F(SaveGuards, ReplacingProgramLosesNothing)
 {
     WriteText(path, kStoredText);
     ASSERT_TRUE(rival.StartLoop("replace", path));
-    int failed = 0;
-    for (int save = 0; save < kMeasuredSaves; save++)
-    {
-        SetupSettings settings = kSaved;
-        settings.masterVolume = save;
-        failed += SaveSettings(&settings) == 0;
-        Sleep(10);
-    }
+    int failed = SavesFailedOf(kMeasuredSaves);
     DWORD code = 0;
     ASSERT_TRUE(rival.Finish(&code));
     DeleteFileA((path + ".rival").c_str());
