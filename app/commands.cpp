@@ -18,14 +18,15 @@ static void OnConfigFolderCommand(HWND window)
 
 /* Set while a Save runs and while its error box is up. Saves queued behind it (while it waited for
    another copy's save, say) are then dispatched by the box's own loop: they do nothing, rather than each
-   wait as long again and stack a box on the last. */
+   wait as long again and stack a box on the last. A launch saves for itself, so neither command starts
+   while the other is under way. */
 static BOOL g_saveUnderway;
 
 static void OnSaveCommand(HWND window)
 {
     char text[SAVE_FAILURE_TEXT_SIZE];
 
-    if (g_saveUnderway)
+    if (g_saveUnderway || LaunchUnderway())
         return;
     g_saveUnderway = TRUE;
     ReadSettingsFromForm(window, &g_settings);
@@ -35,6 +36,12 @@ static void OnSaveCommand(HWND window)
         MessageBoxA(window, text, ERROR_CAPTION, MB_OK | MB_ICONERROR);
     }
     g_saveUnderway = FALSE;
+}
+
+static void OnLaunchCommand(HWND window)
+{
+    if (!g_saveUnderway)
+        OnLaunchGameCommand(window);
 }
 
 static void OnResetCommand(HWND window)
@@ -62,7 +69,7 @@ struct CommandRow
 
 static const CommandRow kCommands[] =
 {
-    { IDC_LAUNCH_GAME,   TRUE,  OnLaunchGameCommand },
+    { IDC_LAUNCH_GAME,   TRUE,  OnLaunchCommand },
     { IDM_CONFIG_FOLDER, FALSE, OnConfigFolderCommand },
     { IDM_SAVE,          FALSE, OnSaveCommand },
     { IDM_RESET,         FALSE, OnResetCommand },

@@ -26,6 +26,11 @@ static BOOL PlayerAcceptsUnsaved(HWND window)
     return MessageBoxA(window, text, ERROR_CAPTION, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
 }
 
+BOOL LaunchUnderway(void)
+{
+    return g_launchUnderway;
+}
+
 void OnLaunchGameCommand(HWND window)
 {
     if (g_launchUnderway)

@@ -14,6 +14,8 @@
 /* Reads the form, saves, then launches; when the save failed, only if the player agrees. Does nothing
    while an earlier launch is under way or after one succeeded. */
 void OnLaunchGameCommand(HWND window);
+/* From a click until its launch has failed and the window is back, or for good once one succeeded. */
+BOOL LaunchUnderway(void);
 /* On success the quit message is posted and TRUE returned; on failure the error is shown and the window
    comes back. */
 BOOL LaunchGame(HWND window);

@@ -225,34 +225,112 @@ struct HeldFile
     BOOL linked;                        /* other names lead to the same bytes */
 };
 
-/* One rename: whoever reads the file finds the old one or the new one, never a mixture. The rename can
-   only undo a write it did not see in the instant between the last look at the file and the rename
-   itself, so the look comes last, on the hold, and every pause comes before the file is held again.
-   Where there was no file, the rename replaces none that has appeared since. */
+/* SetFileInformationByHandle's FileRenameInfo class and its record, with room for the longest name. */
+#define FILE_RENAME_INFO_CLASS 3
+struct RenameRecord
+{
+    DWORD replaceIfExists;
+    HANDLE rootDirectory;
+    DWORD fileNameLength;   /* in bytes, without the terminator */
+    WCHAR fileName[PATH_BUFFER_SIZE];
+};
+
+typedef BOOL (WINAPI *SetFileInformationFn)(HANDLE file, int infoClass, LPVOID info, DWORD size);
+
+/* The copy, opened for its rename before the hold goes: all that is then left between the release and the
+   replacement is the one request that renames it, where a rename by name still has to find and open the
+   copy, long enough for another program to open, write and close the file unseen. Windows XP renames by
+   name only: `copy` stays INVALID_HANDLE_VALUE there. */
+struct CopyRename
+{
+    HANDLE copy;
+    SetFileInformationFn setInformation;
+    RenameRecord record;
+};
+
+static void PrepareRename(CopyRename *rename, const char *temp, const char *path)
+{
+    rename->copy = INVALID_HANDLE_VALUE;
+    rename->setInformation = (SetFileInformationFn)(void (*)(void))GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                                               "SetFileInformationByHandle");
+    ZeroMemory(&rename->record, sizeof(rename->record));
+    rename->record.replaceIfExists = TRUE;
+    if (!rename->setInformation ||
+        !MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, rename->record.fileName, PATH_BUFFER_SIZE))
+        return;
+    rename->record.fileNameLength = (DWORD)lstrlenW(rename->record.fileName) * sizeof(WCHAR);
+    rename->copy = CreateFileA(temp, DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+static void EndRename(CopyRename *rename)
+{
+    if (rename->copy != INVALID_HANDLE_VALUE)
+        CloseHandle(rename->copy);
+    rename->copy = INVALID_HANDLE_VALUE;
+}
+
+/* The copy replaces the file. A system that takes the rename by handle in no other way than by name
+   (refusing the record, say) gets the rename by name; a file that someone has open refuses both. */
+static BOOL ReplaceWithCopy(CopyRename *rename, const char *temp, const char *path)
+{
+    if (rename->copy != INVALID_HANDLE_VALUE)
+    {
+        if (rename->setInformation(rename->copy, FILE_RENAME_INFO_CLASS, &rename->record, sizeof(rename->record)))
+            return TRUE;
+        if (GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_ACCESS_DENIED)
+            return FALSE;
+        EndRename(rename);
+    }
+    return MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+/* One rename: whoever reads the file finds the old one or the new one, never a mixture. Windows replaces
+   no file that is open, so the hold must go first, and the rename can undo a write it did not see in the
+   instant between the release and the rename itself: the look comes last, on the hold, the copy is
+   renamed by the handle opened before, and every pause comes before the file is held again. Where there
+   was no file, the rename replaces none that has appeared since. */
 static SaveOutcome PutInPlace(HeldFile *held, const char *temp, const char *path, int *tries)
 {
+    CopyRename rename;
+    SaveOutcome outcome;
+
+    if (held->handle == INVALID_HANDLE_VALUE)
+    {
+        if (MoveFileExA(temp, path, MOVEFILE_WRITE_THROUGH))
+            return SAVE_DONE;
+        if (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS)
+            return SAVE_FILE_CHANGED;
+        return SAVE_FAILED;
+    }
+    PrepareRename(&rename, temp, path);
     for (;;)
     {
-        if (held->handle == INVALID_HANDLE_VALUE)
-        {
-            if (MoveFileExA(temp, path, MOVEFILE_WRITE_THROUGH))
-                return SAVE_DONE;
-            if (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS)
-                return SAVE_FILE_CHANGED;
-            return SAVE_FAILED;
-        }
         if (!SameFile(held->handle, &held->info))
-            return SAVE_FILE_CHANGED;
+        {
+            outcome = SAVE_FILE_CHANGED;
+            break;
+        }
         CloseHandle(held->handle);
         held->handle = INVALID_HANDLE_VALUE;
-        if (MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return SAVE_DONE;
+        if (ReplaceWithCopy(&rename, temp, path))
+        {
+            outcome = SAVE_DONE;
+            break;
+        }
+        outcome = SAVE_FAILED;
         if (!PausedForBriefConflict(tries))
-            return SAVE_FAILED;
+            break;
         held->handle = HoldSettingsFile(path, GENERIC_READ, FILE_SHARE_READ, tries);
         if (held->handle == INVALID_HANDLE_VALUE)
-            return GetLastError() == ERROR_FILE_NOT_FOUND ? SAVE_FILE_CHANGED : SAVE_FAILED;
+        {
+            if (GetLastError() == ERROR_FILE_NOT_FOUND)
+                outcome = SAVE_FILE_CHANGED;
+            break;
+        }
     }
+    EndRename(&rename);
+    return outcome;
 }
 
 /* A rename would put a file of its own in place of the link, and the other names would keep the old

@@ -526,6 +526,10 @@ TEST_P(LaunchEndToEndUnsaved, SaveReportsTheFailureAndLaunchAsksFirst)
     EXPECT_EQ(failure, seen.text) << Describe(seen);
     EXPECT_EQ(std::vector<std::string>(1, "OK"), seen.buttons) << Describe(seen);
     EXPECT_TRUE(seen.hasIcon) << Describe(seen);
+    window.PostCommand(IDM_SAVE);
+    window.PostClick(IDC_LAUNCH_GAME);
+    EXPECT_FALSE(WaitUntil([&]() { return MessageBoxesOf(setup.Pid()).size() > 1; }, kQuietMs))
+        << "a Save or a launch posted while the box was up showed another box";
     ASSERT_TRUE(PressButton(box, "OK"));
     EXPECT_TRUE(WaitUntil([&]() { return MessageBoxesOf(setup.Pid()).empty() && window.Enabled(); }, kBoxTimeoutMs))
         << "the box did not go";
@@ -549,8 +553,9 @@ TEST_P(LaunchEndToEndUnsaved, SaveReportsTheFailureAndLaunchAsksFirst)
         if (declines)
         {
             window.PostCommand(IDC_LAUNCH_GAME);
+            window.PostCommand(IDM_SAVE);
             EXPECT_FALSE(WaitUntil([&]() { return MessageBoxesOf(setup.Pid()).size() > 1; }, kQuietMs))
-                << "a command posted while the question was up started another launch";
+                << "a launch or a Save posted while the question was up showed another box";
         }
         ASSERT_TRUE(answer == kEnter ? PressEnter(box) : PressButton(box, answer));
         if (!declines)

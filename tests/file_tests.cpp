@@ -306,35 +306,30 @@ TEST_F(SettingsFile, CopyLeftByACrashIsNeverReadAndGoesWithTheNextSave)
     EXPECT_EQ(40u, GetPrivateProfileIntA("Sound", "MASTER_VOLUME", 0, path.c_str()));
 }
 
-// The product calls the system through the import slots of this program, which the tests share: a slot
-// swapped for a stand-in makes one platform call fail or misbehave for the product alone, and is put back
-// when the swap goes, also when the test fails.
+// The product's calls that the tests below make fail or misbehave (see SlotSwap).
 extern "C" void *g_copyFileSlot __asm__("__imp__CopyFileA@12");
 extern "C" void *g_writeProfileSlot __asm__("__imp__WritePrivateProfileStringA@16");
 extern "C" void *g_moveFileSlot __asm__("__imp__MoveFileExA@12");
+extern "C" void *g_getProcAddressSlot __asm__("__imp__GetProcAddress@8");
 extern "C" void *g_diskFreeSlot __asm__("__imp__GetDiskFreeSpaceExA@16");
-
-class SlotSwap
-{
-public:
-    SlotSwap(void **slot, void *standIn) : slot(slot), original(*slot) { Set(standIn); }
-    ~SlotSwap() { Set(original); }
-
-private:
-    void Set(void *value)
-    {
-        DWORD old;
-        VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &old);
-        *slot = value;
-        VirtualProtect(slot, sizeof(*slot), old, &old);
-    }
-    void **slot;
-    void *original;
-};
 
 typedef BOOL (WINAPI *CopyFileFn)(LPCSTR, LPCSTR, BOOL);
 typedef BOOL (WINAPI *WriteProfileFn)(LPCSTR, LPCSTR, LPCSTR, LPCSTR);
 typedef BOOL (WINAPI *MoveFileFn)(LPCSTR, LPCSTR, DWORD);
+typedef FARPROC (WINAPI *GetProcAddressFn)(HMODULE, LPCSTR);
+typedef BOOL (WINAPI *SetFileInformationFn)(HANDLE, int, LPVOID, DWORD);
+
+// What a test does just before the save's rename, by name or by handle: TRUE lets the rename go on,
+// FALSE refuses it as a file someone has open does.
+typedef BOOL (*BeforeRename)();
+
+// The rename by handle, as the system offers it to the save.
+enum HandleRename
+{
+    HANDLE_RENAME_REAL,
+    HANDLE_RENAME_ABSENT,   // Windows XP has none
+    HANDLE_RENAME_REFUSED   // a system that takes the record in no other form than by name
+};
 
 // What the stand-ins below see and do; reset by each test.
 struct StandInState
@@ -342,6 +337,11 @@ struct StandInState
     CopyFileFn copyFile;
     WriteProfileFn writeProfile;
     MoveFileFn moveFile;
+    GetProcAddressFn getProcAddress;
+    SetFileInformationFn setFileInformation;
+    BeforeRename beforeRename;
+    HandleRename handleRename;
+    int moveCalls;          // renames by name asked for
     std::string settings;
     int calls;
     // Seen while the save ran, from the stand-in for the copy: another program's open for writing, its delete.
@@ -366,11 +366,66 @@ BOOL WINAPI DiskNearlyFull(LPCSTR, PULARGE_INTEGER available, PULARGE_INTEGER to
     return TRUE;
 }
 
-BOOL WINAPI RenameCounted(LPCSTR from, LPCSTR to, DWORD flags)
+BOOL RenameCounted()
 {
     g_standIn.calls++;
+    return TRUE;
+}
+
+BOOL WINAPI MoveFileThroughStandIn(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    g_standIn.moveCalls++;
+    if (g_standIn.beforeRename && !g_standIn.beforeRename())
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     return g_standIn.moveFile(from, to, flags);
 }
+
+BOOL WINAPI SetFileInformationThroughStandIn(HANDLE file, int infoClass, LPVOID info, DWORD size)
+{
+    if (g_standIn.handleRename == HANDLE_RENAME_REFUSED)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (g_standIn.beforeRename && !g_standIn.beforeRename())
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return g_standIn.setFileInformation(file, infoClass, info, size);
+}
+
+FARPROC WINAPI GetProcAddressThroughStandIn(HMODULE module, LPCSTR name)
+{
+    FARPROC found = g_standIn.getProcAddress(module, name);
+    if (!found || HIWORD(name) == 0 || lstrcmpA(name, "SetFileInformationByHandle") != 0)
+        return found;
+    if (g_standIn.handleRename == HANDLE_RENAME_ABSENT)
+        return NULL;
+    g_standIn.setFileInformation = (SetFileInformationFn)(void (*)(void))found;
+    return (FARPROC)(void (*)(void))SetFileInformationThroughStandIn;
+}
+
+// Puts `beforeRename` in front of both ways the save renames, for as long as it lives.
+class RenameStandIn
+{
+public:
+    RenameStandIn(BeforeRename beforeRename, HandleRename handleRename = HANDLE_RENAME_REAL)
+        : move(&g_moveFileSlot, (void *)MoveFileThroughStandIn),
+          lookUp(&g_getProcAddressSlot, (void *)GetProcAddressThroughStandIn)
+    {
+        g_standIn.beforeRename = beforeRename;
+        g_standIn.handleRename = handleRename;
+    }
+    ~RenameStandIn() { g_standIn.beforeRename = NULL; }
+
+private:
+    SlotSwap move;
+    SlotSwap lookUp;
+};
 
 BOOL WINAPI CopyFails(LPCSTR, LPCSTR, BOOL)
 {
@@ -404,31 +459,29 @@ BOOL WINAPI CopyThenRivalWrites(LPCSTR from, LPCSTR to, BOOL failIfExists)
 
 // Another program writes a key of its own just as the save lets go of the file; the first rename is then
 // refused, as while a reader has the file open. `g_standIn.calls` counts the renames asked for.
-BOOL WINAPI RivalWritesOnceBeforeTheRename(LPCSTR from, LPCSTR to, DWORD flags)
+BOOL RivalWritesOnceBeforeTheRename()
 {
     if (g_standIn.calls++ > 0)
-        return g_standIn.moveFile(from, to, flags);
+        return TRUE;
     WritePrivateProfileStringA("Rival", "WROTE", "1", g_standIn.settings.c_str());
-    SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
 
 // The same program writing before every rename: the file never stays as the save copied it.
-BOOL WINAPI RivalWritesBeforeEveryRename(LPCSTR, LPCSTR, DWORD)
+BOOL RivalWritesBeforeEveryRename()
 {
     char key[32];
     wsprintfA(key, "WROTE_%d", ++g_standIn.calls);
     WritePrivateProfileStringA("Rival", key, "1", g_standIn.settings.c_str());
-    SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
 
 // Where there was no file, another program puts one in place just before the save's rename.
-BOOL WINAPI RivalCreatesTheFileBeforeTheRename(LPCSTR from, LPCSTR to, DWORD flags)
+BOOL RivalCreatesTheFileBeforeTheRename()
 {
     if (g_standIn.calls++ == 0)
         WritePrivateProfileStringA("Rival", "WROTE", "1", g_standIn.settings.c_str());
-    return g_standIn.moveFile(from, to, flags);
+    return TRUE;
 }
 
 const SetupSettings kSaved = { 40, 30, 20, 10, RENDERER_GLIDE, DISPLAY_BORDERLESS, 3, 0, 1 };
@@ -483,6 +536,7 @@ protected:
         g_standIn.copyFile = (CopyFileFn)g_copyFileSlot;
         g_standIn.writeProfile = (WriteProfileFn)g_writeProfileSlot;
         g_standIn.moveFile = (MoveFileFn)g_moveFileSlot;
+        g_standIn.getProcAddress = (GetProcAddressFn)g_getProcAddressSlot;
         g_standIn.settings = path;
     }
     void TearDown() override
@@ -499,11 +553,11 @@ protected:
 const std::vector<std::string> kStoredForeign = { "Sound/VOICE_VOLUME=7", "Keys/JUMP=Space" };
 
 // Just as the save puts its copy in place, another program opens the file to read it for a moment.
-BOOL WINAPI ReaderOpensBeforeTheRename(LPCSTR from, LPCSTR to, DWORD flags)
+BOOL ReaderOpensBeforeTheRename()
 {
     if (g_standIn.calls++ == 0)
         g_standIn.rivalStarted = g_standIn.rival->StartHold(g_standIn.settings, "read", "read", kBriefOpenMs);
-    return g_standIn.moveFile(from, to, flags);
+    return TRUE;
 }
 
 // Another program that has the file open for a moment is waited for: a reader while the copy goes in
@@ -525,7 +579,7 @@ TEST_F(SaveGuards, BriefOpenByAnotherProgramIsWaitedFor)
         g_standIn.rivalStarted = false;
         if (c.atTheRename)
         {
-            SlotSwap swap(&g_moveFileSlot, (void *)ReaderOpensBeforeTheRename);
+            RenameStandIn standIn(ReaderOpensBeforeTheRename);
             EXPECT_EQ(1, SaveSettings(&kSaved));
             EXPECT_TRUE(g_standIn.rivalStarted) << "the other program did not start";
         }
@@ -542,6 +596,32 @@ TEST_F(SaveGuards, BriefOpenByAnotherProgramIsWaitedFor)
     }
 }
 
+// The copy is renamed by the handle opened before the hold went, leaving another program no time to write
+// unseen. Where the system has no rename by handle (Windows XP), or takes the record in no form but by
+// name, the copy is renamed by name.
+TEST_F(SaveGuards, CopyIsRenamedByHandleOrElseByName)
+{
+    const struct { const char *name; HandleRename handleRename; int renamesByName; } cases[] =
+    {
+        { "by handle", HANDLE_RENAME_REAL, 0 },
+        { "no rename by handle", HANDLE_RENAME_ABSENT, 1 },
+        { "the record refused", HANDLE_RENAME_REFUSED, 1 },
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        WriteText(path, kStoredText);
+        g_standIn.moveCalls = 0;
+        {
+            RenameStandIn standIn(NULL, c.handleRename);
+            EXPECT_EQ(1, SaveSettings(&kSaved));
+        }
+        EXPECT_EQ(c.renamesByName, g_standIn.moveCalls);
+        ExpectSavedWith(path, kStoredForeign);
+        EXPECT_FALSE(PathExists(temp));
+    }
+}
+
 // A program that keeps the file open for writing, with every kind of sharing, fails the save: what it
 // goes on writing must land in the settings file, not in one the save has replaced.
 TEST_F(SaveGuards, WriterKeepingTheFileOpenFailsTheSave)
@@ -551,7 +631,7 @@ TEST_F(SaveGuards, WriterKeepingTheFileOpenFailsTheSave)
                                 NULL, OPEN_EXISTING, 0, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, writer);
     {
-        SlotSwap swap(&g_moveFileSlot, (void *)RenameCounted);
+        RenameStandIn standIn(RenameCounted);
         EXPECT_EQ(0, SaveSettings(&kSaved));
     }
     EXPECT_EQ(0, g_standIn.calls) << "a save that could not hold the file tried to put a copy in place";
@@ -612,7 +692,7 @@ TEST_F(SaveGuards, FileChangedBeforeTheRenameIsCopiedAgain)
 {
     WriteText(path, kStoredText);
     {
-        SlotSwap swap(&g_moveFileSlot, (void *)RivalWritesOnceBeforeTheRename);
+        RenameStandIn standIn(RivalWritesOnceBeforeTheRename);
         EXPECT_EQ(1, SaveSettings(&kSaved));
     }
     std::vector<std::string> foreign = kStoredForeign;
@@ -627,7 +707,7 @@ TEST_F(SaveGuards, FileThatKeepsChangingFailsTheSave)
     WriteText(path, kStoredText);
     int saved;
     {
-        SlotSwap swap(&g_moveFileSlot, (void *)RivalWritesBeforeEveryRename);
+        RenameStandIn standIn(RivalWritesBeforeEveryRename);
         saved = SaveSettings(&kSaved);
     }
     EXPECT_EQ(0, saved);
@@ -645,7 +725,7 @@ TEST_F(SaveGuards, FileThatKeepsChangingFailsTheSave)
 TEST_F(SaveGuards, FileThatAppearedIsNotReplaced)
 {
     {
-        SlotSwap swap(&g_moveFileSlot, (void *)RivalCreatesTheFileBeforeTheRename);
+        RenameStandIn standIn(RivalCreatesTheFileBeforeTheRename);
         EXPECT_EQ(1, SaveSettings(&kSaved));
     }
     ExpectSavedWith(path, { "Rival/WROTE=1" });
@@ -753,11 +833,11 @@ int SavesFailedOf(int count)
 }
 
 // Another program appending a line every millisecond while the setup saves 40 times. The save never
-// replaces a write it saw, but one landing between its last look and the rename is lost; on this platform
-// the rename even replaces a file that the other program has open with read and write sharing (Windows
-// refuses that rename, and the save then looks again), and the program, kept waiting by the save's hold,
-// gets in just then: at most one of its writes per save is lost, where a save that released the file
-// earlier or paused inside that instant lost several.
+// replaces a write it saw. Where the system lets the held file be replaced, none is lost at all: a save
+// that released the file first lost 6 to 10 percent of them here, since the program, kept waiting by the
+// hold, gets in just then, and this platform's rename replaces a file it has open. Windows refuses to
+// replace a file that is open; only a write landing in the instant between the release and the rename can
+// be lost there, a fraction of a percent.
 TEST_F(SaveGuards, AppendingProgramLosesAlmostNothing)
 {
     WriteText(path, kStoredText);
@@ -776,7 +856,7 @@ TEST_F(SaveGuards, AppendingProgramLosesAlmostNothing)
     printf("%d saves (%d failed with the box); %lu appends succeeded, %lu of them lost\n", kMeasuredSaves, failed,
            appended, lost);
     EXPECT_GT(appended, 0u);
-    EXPECT_LE(lost, (DWORD)(kMeasuredSaves - failed)) << "more than one write lost per save";
+    EXPECT_LE(lost * 200, appended) << "more than half a percent of the writes lost";
 }
 
 // Another program replacing the file by delete-then-rename while the setup saves 40 times: a save that

@@ -551,6 +551,7 @@ const SystemFunction kSystemFunctions[] =
     { "kernel32.dll", "SetDllDirectoryA",           WINDOWS_XP_SP1, false },
     { "kernel32.dll", "SetEndOfFile",               WINDOWS_XP,     false },
     { "kernel32.dll", "SetFileAttributesA",         WINDOWS_XP,     false },
+    { "kernel32.dll", "SetFileInformationByHandle", WINDOWS_VISTA,  true },
     { "kernel32.dll", "SetFilePointer",             WINDOWS_XP,     false },
     { "kernel32.dll", "SetLastError",               WINDOWS_XP,     false },
     { "kernel32.dll", "Sleep",                      WINDOWS_XP,     false },
@@ -674,7 +675,7 @@ TEST(SetupOnOlderSystems, EveryFunctionExistsOnTheOldestOrHasAFallback)
     EXPECT_TRUE(found[BOUND_AT_STARTUP].count("kernel32.dll")) << "no kernel32 imports found";
     for (const char *library : { "user32.dll", "shell32.dll", "ole32.dll" })
         EXPECT_TRUE(found[BOUND_AT_FIRST_CALL].count(library)) << "no delay-load record found for " << library;
-    for (const char *name : { "SetDefaultDllDirectories", "InitCommonControls" })
+    for (const char *name : { "SetDefaultDllDirectories", "InitCommonControls", "SetFileInformationByHandle" })
     {
         bool seen = false;
         for (const auto &library : found[LOOKED_UP])

@@ -26,6 +26,28 @@ BOOL WINAPI FakeEnumDisplaySettings(LPCSTR device, DWORD index, DEVMODEA *mode);
 void UseCatalogue(const std::vector<Resolution> &modes, int failingIndex = -1);
 void ForgetCatalogue();
 
+// The product calls the system through the import slots of the test program, which the tests share: a
+// slot swapped for a stand-in makes one platform call fail or misbehave for the product alone, and is put
+// back when the swap goes, also when the test fails. A slot is declared by its import name, for example
+//     extern "C" void *g_moveFileSlot __asm__("__imp__MoveFileExA@12");
+class SlotSwap
+{
+public:
+    SlotSwap(void **slot, void *standIn) : slot(slot), original(*slot) { Set(standIn); }
+    ~SlotSwap() { Set(original); }
+
+private:
+    void Set(void *value)
+    {
+        DWORD old;
+        VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &old);
+        *slot = value;
+        VirtualProtect(slot, sizeof(*slot), old, &old);
+    }
+    void **slot;
+    void *original;
+};
+
 // `text`, in the ANSI code page, as UTF-16.
 std::wstring Wide(const std::string &text);
 
