@@ -1,7 +1,7 @@
 /* SaveSettings against the 16 direct writes it replaces: the same keys written with
    WritePrivateProfileStringA in a loop straight into the settings file, which also holds 5,000 keys of
    other sections. SaveSettings writes them into a copy and puts the copy in place. Before every run the file is put back byte for byte, so each run starts alike.
-   Usage: bench_save.exe [RUNS]
+   Usage: bench_save.exe [RUNS [FOLDER]]   (FOLDER: where the file lives; the temporary folder by default)
    Two cases: every value differs from the file's (each write changes the file), and every value
    already there (each write is a no-op for the platform). */
 #include "bench_common.h"
@@ -233,7 +233,12 @@ int main(int argc, char **argv)
     HANDLE heap = GetProcessHeap();
     int runs = BenchRunCount(argc, argv, 1, 21);
 
-    GetTempPathA(MAX_PATH, folder);
+    if (argc > 2)
+        lstrcpynA(folder, argv[2], MAX_PATH - 32);
+    else
+        GetTempPathA(MAX_PATH, folder);
+    if (folder[0] && folder[lstrlenA(folder) - 1] != '\\')
+        lstrcatA(folder, "\\");
     wsprintfA(folder + lstrlenA(folder), "qvbench-save-%lu", GetCurrentProcessId());
     CreateDirectoryA(folder, NULL);
     lstrcpyA(g_locations.configFolder, folder);

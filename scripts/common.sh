@@ -61,6 +61,11 @@ build() {
     cmake --build "$BUILD" "$@"
 }
 
+# Longest a test may run: a hung one fails after this. The test machine emulates its CPU, some eight times
+# slower (its longest test takes some 190 s).
+TEST_TIMEOUT_S=60
+[ -n "${RIG_INSIDE:-}" ] && TEST_TIMEOUT_S=450
+
 # Makes the prefix of the given architecture (win32, win64) the one Wine uses from here on.
 use_prefix() {
     case "$1" in
