@@ -4,7 +4,8 @@
 # Unlike scripts/test.sh, a test that runs out of time gets no second run: it fails the run.
 # Usage: bash scripts/soak.sh [runs] [nice]   (10 runs and nice 10 by default; WINE_ARCHS=win64 for the
 # 64-bit prefix)
-# Goes on after a failing run; every run's ctest report is kept in $BUILD/soak; exits 1 if any failed.
+# Goes on after a failing run; every run's ctest report is kept in $BUILD/soak, with the processes still
+# alive after a failing one; exits 1 if any failed.
 set -eu
 source "$(dirname "$0")/common.sh"
 
@@ -44,6 +45,9 @@ for run in $(seq "$runs"); do
     start_wine
     status=passed
     ctest --output-on-failure --timeout "$TEST_TIMEOUT_S" >"$report" 2>&1 || status=FAILED
+    # What is still alive after a failure tells a program that would not end (CTest has ended it by now)
+    # from one it started that keeps CTest's output open.
+    [ "$status" = passed ] || ps -eo pid,ppid,etimes,args >"$BUILD/soak/run-$run-processes.txt" || true
     stop_wine
     [ "$status" = passed ] || failed=$((failed + 1))
     log "run $run of $runs in the $arch prefix: $status in $(($(date +%s) - start)) s: $(grep -E 'tests passed' "$report" || echo 'no summary')"
