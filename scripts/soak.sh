@@ -16,6 +16,10 @@ arch=${arch%% *}
 # in about their usual time, which emulation makes long enough already. Nice 19 gives way more, for when
 # ten loaded runs must fit in a fixed time.
 LOAD_NICE=${2:-10}
+# A level nice refuses would leave the runs without their load, yet logged as loaded.
+case "$runs$LOAD_NICE" in
+    *[!0-9]*) log "usage: bash scripts/soak.sh [runs] [nice 0-19]"; exit 2 ;;
+esac
 
 install_packages
 build
