@@ -12,5 +12,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Each test program runs under Wine through this script, so CTest waits for the program, not for whatever it
+# started.
+get_filename_component(WINE_TEST_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-test.sh ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_TEST_SCRIPT})
 set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources to build with the same toolchain")
