@@ -438,7 +438,8 @@ const char kLaunchQuestion[] = "\n\nStart the game with the settings already on 
 const char kEnter[] = "Enter";
 
 // Enter as the keyboard gives it: to the control of the box's thread that has the focus, which the box
-// gives its default button; the box's own loop turns it into that button's click.
+// gives its default button; the box's own loop turns the key going down into that button's click. By then
+// the box may be gone with the button, so the key coming up finds no window: only the key down must land.
 bool PressEnter(HWND box)
 {
     GUITHREADINFO thread;
@@ -447,7 +448,10 @@ bool PressEnter(HWND box)
     HWND target = box;
     if (GetGUIThreadInfo(GetWindowThreadProcessId(box, NULL), &thread) && thread.hwndFocus != NULL)
         target = thread.hwndFocus;
-    return PostMessageA(target, WM_KEYDOWN, VK_RETURN, 1) && PostMessageA(target, WM_KEYUP, VK_RETURN, 0xC0000001);
+    if (!PostMessageA(target, WM_KEYDOWN, VK_RETURN, 1))
+        return false;
+    PostMessageA(target, WM_KEYUP, VK_RETURN, 0xC0000001);
+    return true;
 }
 
 class LaunchEndToEndUnsaved : public LaunchEndToEnd, public ::testing::WithParamInterface<SaveFailCase>
