@@ -121,10 +121,10 @@ stop_display() {
     XVFB_PID=""
 }
 
-# Wine's background services inherit the first wine call's pipes; start them detached so ctest never waits on them.
-# The desktop process closes a second after the last program leaves it, and a test that starts a new one hands
-# it its output pipe, so ctest would wait out that second for every test: a hidden window kept open from
-# here holds one desktop for the whole run.
+# One set of Wine's background services and one desktop for the whole run, so no test pays for starting
+# them; started with their output on /dev/null, so they hold none of the script's pipes (scripts/wine-test.sh
+# keeps the test programs' own apart). The desktop process closes a second after the last program leaves
+# it: a hidden window kept open from here holds it for the whole run.
 start_wine() {
     wine cmd /c exit 0 </dev/null >/dev/null 2>&1
     if [ -f "$BUILD/desktop_keeper.exe" ]; then

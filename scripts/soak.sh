@@ -49,8 +49,8 @@ for run in $(seq "$runs"); do
     start_wine
     status=passed
     ctest --output-on-failure --timeout "$TEST_TIMEOUT_S" >"$report" 2>&1 || status=FAILED
-    # What is still alive after a failure tells a program that would not end (CTest has ended it by now)
-    # from one it started that keeps CTest's output open.
+    # What is still alive after a failure: a program that would not end (CTest has ended it by now), or
+    # what a test left behind.
     [ "$status" = passed ] || ps -eo pid,ppid,etimes,args >"$BUILD/soak/run-$run-processes.txt" || true
     stop_wine
     [ "$status" = passed ] || failed=$((failed + 1))
